@@ -1,0 +1,134 @@
+#pragma once
+// The study area: `nrows` x `ncols` cells, row 0 north, column 0 west, and the
+// drainage network built from the eight-direction flow codes.
+//
+// Cells refer to one another by their index in the grid (row * ncols + column);
+// -1 is the empty reference. Indices keep the records small and make the
+// network safe to share between workers that each compute their own cells.
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <iosfwd>
+#include <string>
+#include <vector>
+
+struct ModelParams;
+
+inline constexpr int32_t kNoCell = -1;
+inline constexpr int kMaxUpstream = 7;
+
+enum CellKind : int32_t {
+    kBorderCell = -1,
+    kSlopeCell = 1,
+    kChannelCell = 2,
+    kDamCell = 99,
+    kReservoirCell = 100,
+};
+
+// Position of step `step` of hour `hour` of day `day` in a per-step series.
+inline std::size_t seriesIndex(int day, int hour, int step, int stepsPerHour) {
+    return (static_cast<std::size_t>(day) * 24 + static_cast<std::size_t>(hour)) *
+               static_cast<std::size_t>(stepsPerHour) +
+           static_cast<std::size_t>(step);
+}
+
+struct Cell {
+    // Geometry and topography.
+    float latSec = 0.0f;  // latitude of the centre, arc-seconds
+    float lonSec = 0.0f;  // longitude of the centre, arc-seconds
+    float scale = 0.0f;   // cell size, arc-seconds
+    int32_t flowDir = 0;  // 0 mouth, 1 north, clockwise to 8 north-west
+    int32_t flowAcc = 0;  // contributing cells; zero or less: not simulated
+    int32_t numUpstream = 0;
+    int32_t riverNum = -1;  // negative: outside the simulated area
+    float dx = 0.0f;        // east-west width, m
+    float dy = 0.0f;        // north-south height, m
+    float elevation = 0.0f;
+    int32_t rainPoint = kNoCell;  // index into the rainfall grid
+    int32_t downstream = kNoCell;
+    std::array<int32_t, kMaxUpstream> upstream{kNoCell, kNoCell, kNoCell, kNoCell, kNoCell, kNoCell, kNoCell};
+    int32_t kind = kBorderCell;
+    bool isEdge = true;
+
+    // Outflow at every calculation step, m3/s, indexed by seriesIndex().
+    std::vector<float> dischargeSeries;
+
+    // Kinematic-wave model: parameters, coefficients and geometry.
+    double nr = 0.0;
+    double ns = 0.0;
+    double ka = 0.0;
+    double da = 0.0;
+    double dm = 0.0;
+    double beta = 0.0;
+    double va = 0.0;
+    double vcdc = 0.0;
+    double invChannelWidth = 0.0;
+    double kinExponentFactor = 0.0;
+    double flowLength = 0.0;
+    double channelWidth = 0.0;
+    double slopeSine = 0.0;
+    int32_t spaceSteps = 0;
+    double channelDx = 0.0;
+    int32_t stepSeconds = 0;
+    double fdWeight = 0.0;
+    int32_t channelThreshold = 0;
+    double slopeAlpha = 0.0;
+    double channelAlpha = 0.0;
+    double kinExponent = 0.0;
+    double slopeLength = 0.0;
+    double slopeWidth = 0.0;
+    double slopeDx = 0.0;
+    // Node arrays, spaceSteps + 1 values each: previous step and step in progress.
+    std::vector<double> chanQ, chanQNew;
+    double lateralInflow = 0.0;  // rain inflow per unit slope length, m2/s
+    std::vector<double> chanA, chanANew, slopeQ, slopeQNew;
+
+    // Inflow at every step of a dam or reservoir cell, m3/s.
+    std::vector<float> inflowSeries;
+
+    // Sets the geometry of cell (r, c); the corner values are first rounded to
+    // float32, the metric sizes use 30.9 m per arc-second and pi as 3.14.
+    void setGeometry(int r, int c, int nrows, int ncols, double yll, double xll, float elevation, float s);
+    // Empties the downstream and upstream links and the rainfall point.
+    void resetLinks();
+    // Number of filled upstream slots, counted from slot 0 to the first empty one.
+    void countUpstream();
+};
+
+struct CellGrid {
+    int32_t nrows = 0;
+    int32_t ncols = 0;
+    std::vector<Cell> cells;  // row-major, row 0 north
+
+    CellGrid() = default;
+    CellGrid(int32_t rows, int32_t cols);
+
+    int32_t index(int r, int c) const { return r * ncols + c; }
+    Cell& at(int r, int c) { return cells[static_cast<std::size_t>(index(r, c))]; }
+    const Cell& at(int r, int c) const { return cells[static_cast<std::size_t>(index(r, c))]; }
+    int32_t rowOf(int32_t i) const { return i / ncols; }
+    int32_t colOf(int32_t i) const { return i % ncols; }
+};
+
+// Sets the downstream link of cell (r, c) from its flow code; codes outside
+// 1..8, and codes pointing out of the grid, leave it empty.
+void linkDownstream(CellGrid& grid, int r, int c);
+// Enters cell i into the first empty upstream slot of its downstream cell;
+// a full downstream cell (seven slots) takes nothing.
+void registerUpstream(CellGrid& grid, int32_t i);
+
+// "./topoData/riverNumList.dat": the first number of each line. Prints the count.
+std::vector<int32_t> readRiverList(std::ostream& out);
+std::vector<int32_t> readRiverList(std::istream& countPass, std::istream& readPass, std::ostream& out);
+
+// The four rasters of "./topoData/": geometry, flow codes, accumulation, river
+// numbers, then the links. Requires a grid of params.nrows x params.ncols.
+void readTopography(CellGrid& grid, const ModelParams& params);
+
+// Builds the links from the flow codes already stored in the grid; rejects an
+// invalid flow code on a simulated, non-border cell.
+void buildNetwork(CellGrid& grid);
+
+// Cell naming in messages: column number from 1 at the west, row number from 1 at the south.
+std::string cellName(const CellGrid& grid, int32_t i);

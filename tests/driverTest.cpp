@@ -1,0 +1,44 @@
+// runoffSim end to end on small projects: console output, stop points, files.
+
+#include "driver.h"
+#include "paramFile.h"
+#include "testProject.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+
+RunResult runSim() { return runCaptured(runSimulation); }
+
+TEST(Driver, MissingParameterFileStopsFirst) {
+    ScratchDir dir;
+    const RunResult r = runSim();
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.output, "Reading parameters for runoff simulation.\n./param-hsx-event-ver400.dat cannot open.\n");
+}
+
+TEST(Driver, ModelChecksRunAfterTheTopography) {
+    ScratchDir dir;
+    smallBasin().write();
+    ParamText p;
+    p[ParamText::kDa] = "1.0";
+    p[ParamText::kDm] = "1.5";
+    writeText(kModelParamPath, p.text());
+    RunResult r = runSim();
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.output.find("Number of rivers for simulation : 1\n\n"), std::string::npos);
+    const std::string end =
+        "Set parameter data.\n\nError: Depth of capillary soil layer must be larger than that of non-capillary soil "
+        "layer\n\n";
+    ASSERT_GE(r.output.size(), end.size());
+    EXPECT_EQ(r.output.substr(r.output.size() - end.size()), end);
+
+    // A missing raster stops before the checks.
+    std::filesystem::remove("topoData/flowAcc.bin");
+    r = runSim();
+    EXPECT_EQ(r.status, 1);
+    const std::string missing = "Number of rivers for simulation : 1\n\nflowAcc.bin cannot open.\n";
+    EXPECT_EQ(r.output.substr(r.output.size() - missing.size()), missing);
+}
+
+}  // namespace
