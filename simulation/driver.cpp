@@ -1,7 +1,14 @@
 #include "driver.h"
 
+#include "calcOrder.h"
+#include "cellSetup.h"
+#include "dam.h"
+#include "dischargeOutput.h"
 #include "grid.h"
 #include "paramFile.h"
+#include "rainfall.h"
+#include "reservoir.h"
+#include "timeLoop.h"
 
 #include <ostream>
 #include <vector>
@@ -13,11 +20,34 @@ int runSimulation(std::ostream& out) {
 
     const std::vector<int32_t> riverNumList = readRiverList(out);
     CellGrid grid(params.nrows, params.ncols);
+    RainGrid rain = makeRainGrid(params);
     readTopography(grid, params);
+    out.flush();
+
+    connectRainfall(grid, rain, params, out);
     out.flush();
 
     out << "Set parameter data.\n";
     checkModelParams(params);
+    setupCells(grid, params, out);
+    out << "Set parameter data at the river mouthes.\n";
+    setupMouths(grid);
     out.flush();
-    return 0;
+
+    const CalcOrder order = prepareCalcOrder(grid, params, out);
+    out.flush();
+
+    readRainfall(rain, params, out);
+    std::vector<Dam> dams = readDams(grid, params, out);
+    std::vector<Reservoir> reservoirs = readReservoirs(grid, params, out);
+    out.flush();
+
+    out << "\nRunoff simulation starts.\n";
+    runTimeLoop(grid, order, riverNumList, rain, params, dams, reservoirs, out);
+    out << "\nRunoff simulation ends.\n";
+    out.flush();
+
+    const bool written = writeOutputs(grid, riverNumList, rain, params, dams, reservoirs, out);
+    out.flush();
+    return written ? 0 : 1;
 }

@@ -1,0 +1,12 @@
+#include "reservoir.h"
+
+#include "paramFile.h"
+
+#include <ostream>
+
+std::vector<Reservoir> readReservoirs(CellGrid&, const ModelParams&, std::ostream& out) {
+    out << "\nRead ./input/reservoir.dat\n----------Reservoir setting----------\n";
+    out << "reservoir.dat dose not exist. It is assumed no reservoirs exist.\n";
+    out << "-------------------------------------\n\n";
+    return {};
+}
