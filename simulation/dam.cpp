@@ -10,3 +10,7 @@ std::vector<Dam> readDams(CellGrid&, const ModelParams&, std::ostream& out) {
     out << "-------------------------------------\n";
     return {};
 }
+
+void writeDamTables(const std::vector<Dam>&, const CellGrid&, const ModelParams&, std::ostream& out) {
+    out << "Write ./output/damData/damIQS.dat\n";
+}

@@ -21,3 +21,6 @@ struct Dam {
 
 // Prints the dam block and reads "./input/dam.dat" (optional).
 std::vector<Dam> readDams(CellGrid& grid, const ModelParams& params, std::ostream& out);
+
+// Prints "Write ./output/damData/damIQS.dat" and writes one hourly table per dam.
+void writeDamTables(const std::vector<Dam>& dams, const CellGrid& grid, const ModelParams& params, std::ostream& out);

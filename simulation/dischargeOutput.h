@@ -1,20 +1,55 @@
 #pragma once
 // The discharge grid files written after the time loop, and the per-cell
 // statistics they are made of.
+//
+// A discharge file is a headerless sequence of frames of nrows x ncols
+// little-endian float32 values, south row first, west to east; -9999.0 marks
+// border cells and cells of rivers that are not simulated.
 
 #include "dam.h"
 #include "grid.h"
 #include "rainfall.h"
 #include "reservoir.h"
 
+#include <cstdint>
 #include <iosfwd>
 #include <vector>
 
 struct ModelParams;
 
+inline constexpr float kNoData = -9999.0f;
+
+// Means are float32 sums in step order divided by the count as float32.
+float hourlyMeanDischarge(const Cell& cell, int day, int hour, int stepsPerHour);
+float meanDischarge10min(const Cell& cell, int day, int hour, int s, int stepsPer10min);
+float snapshotDischarge10min(const Cell& cell, int day, int hour, int s, int stepsPer10min);
+float hourlyMeanInflow(const Cell& cell, int day, int hour, int stepsPerHour);
+// Frees the cell's series and node arrays.
+void releaseSeries(Cell& cell);
+
+// How the steps of an hour make up its six 10-minute intervals. A step that
+// divides 600 s gives whole runs of steps; any other step length is weighted
+// by the time it overlaps each interval, and the snapshot is the step in
+// progress just before the interval ends.
+struct TenMinuteLayout {
+    struct Piece {
+        int32_t step;     // step within the hour
+        int32_t seconds;  // overlap with the interval
+    };
+    bool aligned = true;   // stepSeconds divides 600
+    int32_t stepsPer10min = 0;
+    std::vector<std::vector<Piece>> pieces;  // [s]: steps overlapping interval s
+    std::vector<int32_t> snapshotStep;       // [s]
+
+    explicit TenMinuteLayout(int stepSeconds);
+    float mean(const Cell& cell, int day, int hour, int s, int stepsPerHour) const;
+    float snapshot(const Cell& cell, int day, int hour, int s, int stepsPerHour) const;
+};
+
 // Writes the three discharge files, the rainfall totals and the dam and
-// reservoir tables, in this order. Returns false when a discharge file could
-// not be written (the rest is still written).
-bool writeOutputs(const CellGrid& grid, const std::vector<int32_t>& riverNumList, const RainGrid& rain,
+// reservoir tables, in this order, then releases the series. Returns false
+// (after one message line per file) when a discharge file could not be
+// created or written; everything else is still written.
+bool writeOutputs(CellGrid& grid, const std::vector<int32_t>& riverNumList, const RainGrid& rain,
                   const ModelParams& params, const std::vector<Dam>& dams, const std::vector<Reservoir>& reservoirs,
                   std::ostream& out);

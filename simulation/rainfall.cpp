@@ -25,4 +25,10 @@ std::vector<double> rainTotals(const CellGrid& grid, const RainGrid&) {
     return std::vector<double>(grid.cells.size(), 0.0);
 }
 
-void writeRainTotals(const std::string&, const std::vector<double>&, const ModelParams&) {}
+RainTotalsFile openRainTotals(const std::string& path) {
+    RainTotalsFile file;
+    file.stream.open(path);
+    return file;
+}
+
+void writeRainTotals(RainTotalsFile&, const std::vector<double>&, const ModelParams&) {}

@@ -6,6 +6,7 @@
 #include "grid.h"
 
 #include <cstdint>
+#include <fstream>
 #include <iosfwd>
 #include <string>
 #include <vector>
@@ -57,5 +58,12 @@ inline float rainfallAt(const RainGrid& rain, const Cell& cell, int day, int hou
 
 // Event rainfall in mm of every grid cell, row-major (row 0 north).
 std::vector<double> rainTotals(const CellGrid& grid, const RainGrid& rain);
-// Writes the totals as an ESRI ASCII grid; a file that cannot be created is skipped silently.
-void writeRainTotals(const std::string& path, const std::vector<double>& totals, const ModelParams& params);
+// The totals grid file is created when the discharge writer starts and filled
+// after the discharge files are closed; a file that cannot be created is
+// skipped silently.
+struct RainTotalsFile {
+    std::ofstream stream;
+};
+RainTotalsFile openRainTotals(const std::string& path);
+// Writes the totals as an ESRI ASCII grid.
+void writeRainTotals(RainTotalsFile& file, const std::vector<double>& totals, const ModelParams& params);

@@ -10,3 +10,7 @@ std::vector<Reservoir> readReservoirs(CellGrid&, const ModelParams&, std::ostrea
     out << "-------------------------------------\n\n";
     return {};
 }
+
+void writeReservoirTables(const std::vector<Reservoir>&, const CellGrid&, const ModelParams&, std::ostream& out) {
+    out << "Write ./output/resData/resIQ.dat\n";
+}

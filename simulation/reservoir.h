@@ -21,3 +21,7 @@ struct Reservoir {
 
 // Prints the reservoir block and reads "./input/reservoir.dat" (optional).
 std::vector<Reservoir> readReservoirs(CellGrid& grid, const ModelParams& params, std::ostream& out);
+
+// Prints "Write ./output/resData/resIQ.dat" and writes one hourly table per reservoir.
+void writeReservoirTables(const std::vector<Reservoir>& reservoirs, const CellGrid& grid, const ModelParams& params,
+                          std::ostream& out);
