@@ -1,16 +1,216 @@
 #include "dam.h"
 
+#include "dischargeOutput.h"
+#include "inputError.h"
 #include "paramFile.h"
 
+#include <algorithm>
+#include <fstream>
+#include <istream>
 #include <ostream>
 
-std::vector<Dam> readDams(CellGrid&, const ModelParams&, std::ostream& out) {
-    out << "\nRead ./input/dam.dat\n-------------Dam setting-------------\n";
-    out << "dam.dat does not exist. It is assumed no dams exist.\n";
-    out << "-------------------------------------\n";
-    return {};
+namespace {
+
+const char* const kDamListPath = "./input/dam.dat";
+
+InputError damListError(int record, const std::string& what) {
+    return InputError("Error: " + std::string(kDamListPath) + " record " + std::to_string(record) + ": " + what +
+                      "\n");
 }
 
-void writeDamTables(const std::vector<Dam>&, const CellGrid&, const ModelParams&, std::ostream& out) {
+template <typename T>
+T readItem(std::istream& in, int record) {
+    T value{};
+    if (!(in >> value)) throw damListError(record, "the list ends early or holds a token that is not a number.");
+    return value;
+}
+
+}  // namespace
+
+int32_t structureCellOf(const CellGrid& grid, const std::vector<int32_t>& riverNumList, int64_t columnNumber,
+                        int64_t rowNumber, const std::string& what) {
+    if (columnNumber < 1 || columnNumber > grid.ncols || rowNumber < 1 || rowNumber > grid.nrows) {
+        throw InputError("Error: " + what + " at column " + std::to_string(columnNumber) + ", row " +
+                         std::to_string(rowNumber) + " lies outside the grid.\n");
+    }
+    const int32_t i = grid.index(static_cast<int>(grid.nrows - rowNumber), static_cast<int>(columnNumber - 1));
+    if (!isComputedCell(grid.cells[static_cast<std::size_t>(i)], riverNumList)) {
+        throw InputError("Error: " + what + " at " + cellName(grid, i) +
+                         " lies on a cell that is never computed (a border cell, a river that is not simulated, "
+                         "or no positive flow accumulation).\n");
+    }
+    return i;
+}
+
+namespace {
+
+// Reads the release of every hour of a kind 0 dam: two integers dropped, then the release.
+std::vector<double> readRecordedReleases(const std::string& path, const ModelParams& params) {
+    std::ifstream in(path);
+    std::vector<double> releases;
+    const int64_t hours = static_cast<int64_t>(params.days) * 24;
+    releases.reserve(static_cast<std::size_t>(hours));
+    for (int64_t h = 0; h < hours; ++h) {
+        int64_t skip = 0;
+        double q = 0.0;
+        if (!(in >> skip >> skip >> q)) {
+            throw InputError("Error: " + path + " has no valid record for hour " + std::to_string(h + 1) + " (day " +
+                             std::to_string(h / 24 + 1) + ", hour " + std::to_string(h % 24) + ").\n");
+        }
+        releases.push_back(q);
+    }
+    return releases;
+}
+
+void allocateInflow(Cell& cell, std::size_t steps) {
+    if (cell.inflowSeries.size() != steps) cell.inflowSeries.assign(steps, 0.0f);
+}
+
+// Kind 0: the hour's recorded release at step 0, copied to the later steps.
+void readRecordedOutflow(Dam& dam, Cell& cell, int day, int hour, int step, int stepsPerHour) {
+    if (dam.kind != 0) throw InputError("Dam kind is set to non-zero\nDam name : " + dam.name + "\n");
+    const std::size_t first = seriesIndex(day, hour, 0, stepsPerHour);
+    if (step == 0) {
+        cell.dischargeSeries[first] =
+            static_cast<float>(dam.recordedOutflow[static_cast<std::size_t>(day) * 24 + static_cast<std::size_t>(hour)]);
+    } else {
+        cell.dischargeSeries[first + static_cast<std::size_t>(step)] = cell.dischargeSeries[first];
+    }
+}
+
+}  // namespace
+
+bool isComputedCell(const Cell& cell, const std::vector<int32_t>& riverNumList) {
+    return !cell.isEdge && cell.riverNum >= 0 && cell.flowAcc > 0 &&
+           std::find(riverNumList.begin(), riverNumList.end(), cell.riverNum) != riverNumList.end();
+}
+
+std::string readStructureName(std::istream& in, const std::string& listPath, int record) {
+    std::string name;
+    if (!(in >> name)) {
+        throw InputError("Error: " + listPath + " record " + std::to_string(record) + ": the name is missing.\n");
+    }
+    if (name.size() > 19) {
+        throw InputError("Error: " + listPath + " record " + std::to_string(record) + ": the name \"" + name +
+                         "\" is longer than 19 characters.\n");
+    }
+    return name;
+}
+
+std::vector<Dam> readDams(CellGrid& grid, const std::vector<int32_t>& riverNumList, const ModelParams& params,
+                          std::ostream& out) {
+    out << "\nRead ./input/dam.dat\n-------------Dam setting-------------\n";
+    std::vector<Dam> dams;
+    std::ifstream in(kDamListPath);
+    if (!in) {
+        out << "dam.dat does not exist. It is assumed no dams exist.\n";
+    } else {
+        const int64_t count = readItem<int64_t>(in, 0);
+        if (count < 0) throw damListError(0, "the number of dams is negative.");
+        const std::size_t steps = static_cast<std::size_t>(params.days) * 24 * static_cast<std::size_t>(params.stepsPerHour);
+        for (int64_t k = 1; k <= count; ++k) {
+            const int record = static_cast<int>(std::min<int64_t>(k, INT32_MAX));
+            Dam dam;
+            dam.number = readItem<int32_t>(in, record);
+            dam.kind = readItem<int32_t>(in, record);
+            const int64_t columnNumber = readItem<int64_t>(in, record);
+            const int64_t rowNumber = readItem<int64_t>(in, record);
+            const double q = readItem<double>(in, record);
+            const double initial = readItem<double>(in, record);
+            const double lower = readItem<double>(in, record);
+            const double upper = readItem<double>(in, record);
+            dam.name = readStructureName(in, kDamListPath, record);
+
+            // Set-up: the cell, its kind, the recorded releases of kind 0.
+            dam.cell = structureCellOf(grid, riverNumList, columnNumber, rowNumber, "dam " + dam.name);
+            dam.rowIndex = grid.rowOf(dam.cell);
+            dam.columnIndex = grid.colOf(dam.cell);
+            Cell& cell = grid.cells[static_cast<std::size_t>(dam.cell)];
+            cell.kind = kDamCell;
+            dam.outflowPath = "./input/realDamOutflow/real" + dam.name + ".dat";
+            if (dam.kind == 0) {
+                if (!std::ifstream(dam.outflowPath)) {
+                    throw InputError("Dam outflow file cannot open.\nFile Name : " + dam.outflowPath + "\n");
+                }
+                out << "Read : " << dam.outflowPath << '\n';
+                dam.recordedOutflow = readRecordedReleases(dam.outflowPath, params);
+            }
+            // Series, then the operation values.
+            dam.storage = 0.0;
+            dam.storageSeries.assign(steps, 0.0f);
+            allocateInflow(cell, steps);
+            dam.regulatedOutflow = q;
+            dam.initialStorage = initial == 0.0 ? lower : initial;
+            dam.s1 = lower - dam.initialStorage;
+            dam.s2 = upper - dam.initialStorage;
+            out << dam.name << " s1=" << dam.s1 << " s2=" << dam.s2 << '\n';
+            dams.push_back(std::move(dam));
+        }
+    }
+    out << "-------------------------------------\n";
+    return dams;
+}
+
+double localInflow(const CellGrid& grid, const Cell& cell, int day, int hour, int step, int stepsPerHour) {
+    const std::size_t t = seriesIndex(day, hour, step, stepsPerHour);
+    double inflow = 0.0;
+    for (int u = 0; u < cell.numUpstream; ++u) {
+        inflow += static_cast<double>(grid.cells[static_cast<std::size_t>(cell.upstream[static_cast<std::size_t>(u)])]
+                                          .dischargeSeries[t]);
+    }
+    return inflow + 2.0 * cell.lateralInflow * cell.slopeLength;
+}
+
+void operate(Dam& dam, CellGrid& grid, int day, int hour, int step, int stepsPerHour) {
+    Cell& cell = grid.cells[static_cast<std::size_t>(dam.cell)];
+    if (dam.kind == 0) {
+        readRecordedOutflow(dam, cell, day, hour, step, stepsPerHour);
+        return;
+    }
+    const double inflow = localInflow(grid, cell, day, hour, step, stepsPerHour);
+    const double dt = static_cast<double>(cell.stepSeconds);
+    double release = 0.0;
+    if (dam.kind == 1) {
+        // The limits are tested on the storage before this step.
+        const bool passThrough = (dam.regulatedOutflow > inflow && dam.storage <= dam.s1) ||
+                                 (inflow > dam.regulatedOutflow && dam.storage >= dam.s2);
+        release = passThrough ? inflow : dam.regulatedOutflow;
+    } else if (dam.kind == 2) {
+        release = inflow > dam.regulatedOutflow ? dam.regulatedOutflow : inflow;
+    } else {
+        throw InputError(
+            "Set dam type to 1 or 2. Modelling of other types of dam operation is instructed in the manual.\n");
+    }
+    dam.storage = dam.storage + (inflow - release) * dt;
+    const std::size_t t = seriesIndex(day, hour, step, stepsPerHour);
+    dam.storageSeries[t] = static_cast<float>(dam.storage);
+    cell.inflowSeries[t] = static_cast<float>(inflow);
+    cell.dischargeSeries[t] = static_cast<float>(release);
+}
+
+float hourlyMeanStorage(const Dam& dam, int day, int hour, int stepsPerHour) {
+    const float* values = dam.storageSeries.data() + seriesIndex(day, hour, 0, stepsPerHour);
+    float sum = 0.0f;
+    for (int i = 0; i < stepsPerHour; ++i) sum += values[i];
+    const float mean = sum / static_cast<float>(stepsPerHour);
+    return static_cast<float>(static_cast<double>(mean) + dam.initialStorage);
+}
+
+void writeDamTables(const std::vector<Dam>& dams, const CellGrid& grid, const ModelParams& params, std::ostream& out) {
     out << "Write ./output/damData/damIQS.dat\n";
+    for (const Dam& dam : dams) {
+        std::ofstream table("./output/damData/" + dam.name + "IQS.dat");
+        if (!table) continue;
+        const Cell& cell = grid.cells[static_cast<std::size_t>(dam.cell)];
+        int counter = 0;
+        for (int day = 0; day < params.days; ++day) {
+            for (int hour = 0; hour < 24; ++hour) {
+                const float inflow = hourlyMeanInflow(cell, day, hour, params.stepsPerHour);
+                const float outflow = hourlyMeanDischarge(cell, day, hour, params.stepsPerHour);
+                const float storage = hourlyMeanStorage(dam, day, hour, params.stepsPerHour);
+                ++counter;
+                table << counter << '\t' << inflow << '\t' << outflow << '\t' << storage << '\n';
+            }
+        }
+    }
 }

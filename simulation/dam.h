@@ -1,6 +1,7 @@
 #pragma once
-// Dams: read from "./input/dam.dat", each replaces the computation of its cell
-// by an operation rule and keeps a storage balance.
+// Dams: read from "./input/dam.dat"; each replaces the computation of its cell
+// by an operation rule and keeps a storage balance. The release becomes the
+// cell's outflow, so the cells below receive the regulated flow.
 
 #include "grid.h"
 
@@ -12,15 +13,55 @@
 struct ModelParams;
 
 struct Dam {
-    int32_t kind = 0;         // operation: 0 recorded, 1 constant between limits, 2 capped
+    int32_t kind = 0;         // operation: 0 recorded release, 1 constant between limits, 2 capped
     int32_t columnIndex = 0;  // 0 = west
     int32_t rowIndex = 0;     // in-memory row, 0 = north
-    int32_t number = 0;
-    std::string name;
+    int32_t number = 0;       // from the dam list, kept for reference
+    std::string name;         // at most 19 characters
+    std::string outflowPath;  // recorded releases of a kind 0 dam
+    int32_t cell = kNoCell;   // index of the dam cell
+    double storage = 0.0;     // relative to initialStorage, m3
+    double regulatedOutflow = 0.0;  // m3/s
+    double initialStorage = 0.0;    // m3
+    double s1 = 0.0;                // lower limit - initialStorage, m3
+    double s2 = 0.0;                // upper limit - initialStorage, m3
+    // Release of every hour of the run (kind 0), read in full at set-up so
+    // that the time loop does no file reading.
+    std::vector<double> recordedOutflow;
+    std::vector<float> storageSeries;  // storage after every step, indexed by seriesIndex()
 };
 
-// Prints the dam block and reads "./input/dam.dat" (optional).
-std::vector<Dam> readDams(CellGrid& grid, const ModelParams& params, std::ostream& out);
+// Prints the dam block and reads "./input/dam.dat" (optional); marks each dam
+// cell as kind 99. A dam whose cell is outside the grid or is never computed
+// (border, river not simulated, no positive accumulation) is an input error.
+std::vector<Dam> readDams(CellGrid& grid, const std::vector<int32_t>& riverNumList, const ModelParams& params,
+                          std::ostream& out);
 
-// Prints "Write ./output/damData/damIQS.dat" and writes one hourly table per dam.
+// Inflow of a dam or reservoir cell at one step: the upstream outflows, in slot
+// order, plus twice the rain on the cell's slope. Requires every upstream
+// series to be complete.
+double localInflow(const CellGrid& grid, const Cell& cell, int day, int hour, int step, int stepsPerHour);
+
+// One calculation step of the dam; writes the cell's outflow, inflow and the storage.
+void operate(Dam& dam, CellGrid& grid, int day, int hour, int step, int stepsPerHour);
+
+// Float32 mean storage of an hour, plus the initial storage.
+float hourlyMeanStorage(const Dam& dam, int day, int hour, int stepsPerHour);
+
+// Prints "Write ./output/damData/damIQS.dat" and writes one hourly table per
+// dam; a table that cannot be created is skipped.
 void writeDamTables(const std::vector<Dam>& dams, const CellGrid& grid, const ModelParams& params, std::ostream& out);
+
+// Whether the time loop computes the cell: not on the border, a listed river,
+// a positive accumulation. Dams and reservoirs must sit on such a cell.
+bool isComputedCell(const Cell& cell, const std::vector<int32_t>& riverNumList);
+
+// The cell at a column number (from 1 at the west) and row number (from 1 at
+// the south) named by a dam or reservoir list; it must lie in the grid and be
+// computed by the time loop. `what` names the structure in messages.
+int32_t structureCellOf(const CellGrid& grid, const std::vector<int32_t>& riverNumList, int64_t columnNumber,
+                        int64_t rowNumber, const std::string& what);
+
+// Reads the name of record `record` of a dam or reservoir list: one word of
+// at most 19 characters.
+std::string readStructureName(std::istream& in, const std::string& listPath, int record);

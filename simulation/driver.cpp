@@ -38,8 +38,8 @@ int runSimulation(std::ostream& out) {
     out.flush();
 
     readRainfall(rain, params, out);
-    std::vector<Dam> dams = readDams(grid, params, out);
-    std::vector<Reservoir> reservoirs = readReservoirs(grid, params, out);
+    std::vector<Dam> dams = readDams(grid, riverNumList, params, out);
+    std::vector<Reservoir> reservoirs = readReservoirs(grid, riverNumList, params, out);
     out.flush();
 
     out << "\nRunoff simulation starts.\n";

@@ -1,16 +1,108 @@
 #include "reservoir.h"
 
+#include "dam.h"
+#include "dischargeOutput.h"
+#include "inputError.h"
 #include "paramFile.h"
 
+#include <algorithm>
+#include <fstream>
+#include <istream>
 #include <ostream>
 
-std::vector<Reservoir> readReservoirs(CellGrid&, const ModelParams&, std::ostream& out) {
-    out << "\nRead ./input/reservoir.dat\n----------Reservoir setting----------\n";
-    out << "reservoir.dat dose not exist. It is assumed no reservoirs exist.\n";
-    out << "-------------------------------------\n\n";
-    return {};
+namespace {
+
+const char* const kReservoirListPath = "./input/reservoir.dat";
+
+InputError listError(int64_t record, const std::string& what) {
+    return InputError("Error: " + std::string(kReservoirListPath) + " record " + std::to_string(record) + ": " +
+                      what + "\n");
 }
 
-void writeReservoirTables(const std::vector<Reservoir>&, const CellGrid&, const ModelParams&, std::ostream& out) {
+template <typename T>
+T readItem(std::istream& in, int64_t record) {
+    T value{};
+    if (!(in >> value)) throw listError(record, "the list ends early or holds a token that is not a number.");
+    return value;
+}
+
+}  // namespace
+
+void setStorageConstant(Reservoir& reservoir, int32_t k, int32_t dt) {
+    reservoir.k = k;
+    // Integer numerator and denominator (in 64 bits, so 2k cannot overflow),
+    // each widened to double before the division.
+    const int64_t a = 2 * static_cast<int64_t>(k) - dt;
+    const int64_t b = dt + 2 * static_cast<int64_t>(k);
+    reservoir.c1 = static_cast<double>(a) / static_cast<double>(b);
+    reservoir.c2 = static_cast<double>(dt) / static_cast<double>(b);
+}
+
+std::vector<Reservoir> readReservoirs(CellGrid& grid, const std::vector<int32_t>& riverNumList,
+                                      const ModelParams& params, std::ostream& out) {
+    out << "\nRead ./input/reservoir.dat\n----------Reservoir setting----------\n";
+    std::vector<Reservoir> reservoirs;
+    std::ifstream in(kReservoirListPath);
+    if (!in) {
+        out << "reservoir.dat dose not exist. It is assumed no reservoirs exist.\n";
+    } else {
+        const int64_t count = readItem<int64_t>(in, 0);
+        if (count < 0) throw listError(0, "the number of reservoirs is negative.");
+        const std::size_t steps = static_cast<std::size_t>(params.days) * 24 * static_cast<std::size_t>(params.stepsPerHour);
+        for (int64_t record = 1; record <= count; ++record) {
+            Reservoir reservoir;
+            reservoir.number = readItem<int32_t>(in, record);
+            const int64_t columnNumber = readItem<int64_t>(in, record);
+            const int64_t rowNumber = readItem<int64_t>(in, record);
+            const int32_t k = readItem<int32_t>(in, record);
+            reservoir.name = readStructureName(in, kReservoirListPath, static_cast<int>(std::min<int64_t>(record, INT32_MAX)));
+            reservoir.cell = structureCellOf(grid, riverNumList, columnNumber, rowNumber, "reservoir " + reservoir.name);
+            reservoir.rowIndex = grid.rowOf(reservoir.cell);
+            reservoir.columnIndex = grid.colOf(reservoir.cell);
+            Cell& cell = grid.cells[static_cast<std::size_t>(reservoir.cell)];
+            cell.kind = kReservoirCell;
+            if (cell.inflowSeries.size() != steps) cell.inflowSeries.assign(steps, 0.0f);
+            reservoir.prevInflow = 0.0;
+            reservoir.outflow = 0.0;
+            // A negative constant has no storage meaning (and 2k + dt = 0 would divide by zero).
+            if (k < 0) {
+                throw InputError("Error: reservoir " + reservoir.name + " has the negative storage constant k=" +
+                                 std::to_string(k) + ".\n");
+            }
+            setStorageConstant(reservoir, k, cell.stepSeconds);
+            out << reservoir.name << " k=" << reservoir.k << '\n';
+            reservoirs.push_back(std::move(reservoir));
+        }
+    }
+    out << "-------------------------------------\n\n";
+    return reservoirs;
+}
+
+void route(Reservoir& reservoir, CellGrid& grid, int day, int hour, int step, int stepsPerHour) {
+    Cell& cell = grid.cells[static_cast<std::size_t>(reservoir.cell)];
+    const double inflow = localInflow(grid, cell, day, hour, step, stepsPerHour);
+    reservoir.outflow = reservoir.c1 * reservoir.outflow + (reservoir.prevInflow + inflow) * reservoir.c2;
+    reservoir.prevInflow = inflow;
+    const std::size_t t = seriesIndex(day, hour, step, stepsPerHour);
+    cell.inflowSeries[t] = static_cast<float>(inflow);
+    cell.dischargeSeries[t] = static_cast<float>(reservoir.outflow);
+}
+
+void writeReservoirTables(const std::vector<Reservoir>& reservoirs, const CellGrid& grid, const ModelParams& params,
+                          std::ostream& out) {
     out << "Write ./output/resData/resIQ.dat\n";
+    for (const Reservoir& reservoir : reservoirs) {
+        std::ofstream table("./output/resData/" + reservoir.name + "IQ.dat");
+        if (!table) continue;
+        const Cell& cell = grid.cells[static_cast<std::size_t>(reservoir.cell)];
+        int counter = 0;
+        for (int day = 0; day < params.days; ++day) {
+            for (int hour = 0; hour < 24; ++hour) {
+                const float inflow = hourlyMeanInflow(cell, day, hour, params.stepsPerHour);
+                const float outflow = hourlyMeanDischarge(cell, day, hour, params.stepsPerHour);
+                ++counter;
+                table << counter << '\t' << inflow << '\t' << outflow << '\n';
+            }
+        }
+    }
 }
