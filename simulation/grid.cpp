@@ -178,6 +178,27 @@ void buildNetwork(CellGrid& grid) {
     }
 }
 
+namespace {
+
+// The slope of every simulated cell is taken from its own elevation and that
+// of its downstream cell; neither may be NaN or infinite.
+void checkElevations(const CellGrid& grid) {
+    auto check = [&](int32_t i) {
+        if (!std::isfinite(grid.cells[static_cast<std::size_t>(i)].elevation)) {
+            throw InputError("Error: ./topoData/modDem.bin holds a value that is not a finite number at " +
+                             cellName(grid, i) + ".\n");
+        }
+    };
+    for (std::size_t i = 0; i < grid.cells.size(); ++i) {
+        const Cell& cell = grid.cells[i];
+        if (cell.riverNum < 0 || cell.isEdge) continue;
+        check(static_cast<int32_t>(i));
+        if (cell.downstream != kNoCell) check(cell.downstream);
+    }
+}
+
+}  // namespace
+
 void readTopography(CellGrid& grid, const ModelParams& params) {
     const std::size_t count = grid.cells.size();
     const int nrows = grid.nrows, ncols = grid.ncols;
@@ -211,4 +232,5 @@ void readTopography(CellGrid& grid, const ModelParams& params) {
         }
     }
     buildNetwork(grid);
+    checkElevations(grid);
 }

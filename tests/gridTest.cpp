@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <limits>
 #include <sstream>
 
 namespace {
@@ -188,6 +189,22 @@ TEST(Topography, InvalidFlowCodeOnASimulatedCellIsNamed) {
     t.flowDir[t.at(2, 1)] = 77;
     t.write();
     EXPECT_EQ(readTopoCaptured().status, 0);
+}
+
+TEST(Topography, NonFiniteElevationOfASimulatedCellIsNamed) {
+    ScratchDir dir;
+    writeText(kModelParamPath, ParamText().text());
+    Topography t = smallBasin();
+    t.dem[t.at(0, 0)] = std::nanf("");  // outside the network: never used
+    t.write();
+    EXPECT_EQ(readTopoCaptured().status, 0);
+    t.dem[t.at(2, 3)] = std::numeric_limits<float>::infinity();  // the mouth, downstream of (2, 2)
+    t.write();
+    const RunResult r = readTopoCaptured();
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.output.find("modDem.bin holds a value that is not a finite number at column 4, row 2."),
+              std::string::npos)
+        << r.output;
 }
 
 TEST(RiverList, CountsLinesAndKeepsTheFirstNumber) {
