@@ -5,6 +5,7 @@
 #include "dam.h"
 #include "dischargeOutput.h"
 #include "grid.h"
+#include "memoryBudget.h"
 #include "paramFile.h"
 #include "rainfall.h"
 #include "reservoir.h"
@@ -19,6 +20,9 @@ int runSimulation(std::ostream& out) {
     out.flush();
 
     const std::vector<int32_t> riverNumList = readRiverList(out);
+    requireGridSize(params);
+    const double available = availableMemoryBytes();
+    requireMemory(gridMemoryBytes(params), available);
     CellGrid grid(params.nrows, params.ncols);
     RainGrid rain = makeRainGrid(params);
     readTopography(grid, params);
@@ -29,6 +33,7 @@ int runSimulation(std::ostream& out) {
 
     out << "Set parameter data.\n";
     checkModelParams(params);
+    requireMemory(gridMemoryBytes(params) + modelMemoryBytes(grid, params), available);
     setupCells(grid, params, out);
     out << "Set parameter data at the river mouthes.\n";
     setupMouths(grid);

@@ -6,6 +6,7 @@
 
 #include <iostream>
 #include <new>
+#include <stdexcept>
 
 int main() {
     // Console output is large (a line per dam step): buffer it, flush at stage ends.
@@ -16,6 +17,8 @@ int main() {
     } catch (const InputError& error) {
         std::cout << error.message;
     } catch (const std::bad_alloc&) {
+        std::cout << "Error: not enough memory for this run.\n";
+    } catch (const std::length_error&) {
         std::cout << "Error: not enough memory for this run.\n";
     }
     std::cout.flush();

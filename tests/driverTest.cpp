@@ -42,3 +42,35 @@ TEST(Driver, ModelChecksRunAfterTheTopography) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(Driver, ImpossibleSizesStopWithAMessage) {
+    ScratchDir dir;
+    smallBasin().write();
+    ParamText p;
+    p[ParamText::kNcols] = "50000";
+    p[ParamText::kNrows] = "50000";
+    writeText(kModelParamPath, p.text());
+    RunResult r = runSim();
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.output.find("Error: a grid of 50000 x 50000 cells is too large"), std::string::npos) << r.output;
+
+    p[ParamText::kNcols] = "40000";
+    p[ParamText::kNrows] = "40000";
+    writeText(kModelParamPath, p.text());
+    r = runSim();
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.output.find("Error: this run needs about "), std::string::npos) << r.output;
+
+    ParamText q;  // a small grid, but rainfall series far beyond memory
+    q[ParamText::kRainCols] = "20000";
+    q[ParamText::kRainRows] = "20000";
+    q[ParamText::kDays] = "1000";
+    writeText(kModelParamPath, q.text());
+    r = runSim();
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.output.find("GB of memory"), std::string::npos);
+}
+
+}  // namespace

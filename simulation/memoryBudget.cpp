@@ -1,0 +1,62 @@
+#include "memoryBudget.h"
+
+#include "inputError.h"
+#include "paramFile.h"
+#include "rainfall.h"
+
+#include <cstdio>
+#include <fstream>
+#include <string>
+
+double availableMemoryBytes() {
+    std::ifstream info("/proc/meminfo");
+    std::string key;
+    double kib = 0.0, total = 0.0;
+    bool found = false;
+    std::string unit;
+    while (info >> key >> kib) {
+        std::getline(info, unit);
+        if (key == "MemAvailable:" || key == "SwapFree:") {
+            total += kib * 1024.0;
+            found = true;
+        }
+    }
+    return found ? total : 0.0;
+}
+
+double gridMemoryBytes(const ModelParams& p) {
+    const double cells = static_cast<double>(p.ncols) * static_cast<double>(p.nrows);
+    const double points = static_cast<double>(p.rainCols) * static_cast<double>(p.rainRows);
+    const double observations = static_cast<double>(p.days) * 24.0 * static_cast<double>(p.obsPerHour);
+    // Cell records, the four rasters read at once, and the ordering's work arrays.
+    const double perCell = static_cast<double>(sizeof(Cell)) + 16.0 + 48.0;
+    return cells * perCell + points * (static_cast<double>(sizeof(RainPoint)) + observations * 4.0);
+}
+
+double modelMemoryBytes(const CellGrid& grid, const ModelParams& p) {
+    const double steps = static_cast<double>(p.days) * 24.0 * static_cast<double>(p.stepsPerHour);
+    const double nodes = static_cast<double>(p.spaceSteps) + 1.0;
+    double bytes = static_cast<double>(grid.cells.size()) * 13.0 * 4.0;  // one hour of output frames
+    for (const Cell& cell : grid.cells) {
+        if (cell.riverNum < 0 || cell.isEdge) continue;
+        const bool channel = cell.flowAcc > p.channelThreshold;
+        bytes += steps * 4.0 + nodes * 8.0 * (channel ? 6.0 : 2.0);
+    }
+    return bytes;
+}
+
+void requireMemory(double needed, double available) {
+    if (available <= 0.0 || needed <= available) return;
+    char text[200];
+    std::snprintf(text, sizeof text,
+                  "Error: this run needs about %.1f GB of memory, but only %.1f GB are available.\n", needed / 1e9,
+                  available / 1e9);
+    throw InputError(text);
+}
+
+void requireGridSize(const ModelParams& p) {
+    if (static_cast<int64_t>(p.ncols) * static_cast<int64_t>(p.nrows) > INT32_MAX) {
+        throw InputError("Error: a grid of " + std::to_string(p.ncols) + " x " + std::to_string(p.nrows) +
+                         " cells is too large (at most 2147483647 cells).\n");
+    }
+}
