@@ -13,7 +13,8 @@ bool isDigit(int c) { return c >= '0' && c <= '9'; }
 
 }  // namespace
 
-NumberScanner::NumberScanner(std::istream& in, std::size_t blockSize) : in_(in), block_(blockSize > 0 ? blockSize : 1) {}
+NumberScanner::NumberScanner(std::istream& in, std::size_t blockSize)
+    : in_(in), block_(blockSize > 0 ? blockSize : 1) {}
 
 int NumberScanner::refill() {
     in_.read(block_.data(), static_cast<std::streamsize>(block_.size()));

@@ -50,10 +50,14 @@ RainPoint makeRainPoint(float latitude, float longitude, int j, int i, int days,
 }
 
 RainGrid makeRainGrid(const ModelParams& params) {
+    const std::string size = std::to_string(params.rainCols) + " x " + std::to_string(params.rainRows);
+    if (params.rainRows < 1 || params.rainCols < 1) {
+        throw InputError("Error: the rainfall grid of " + size + " points is empty.\n");
+    }
+    // Cells name their point by an int32 index.
     const std::size_t count = static_cast<std::size_t>(params.rainRows) * static_cast<std::size_t>(params.rainCols);
-    if (params.rainRows < 1 || params.rainCols < 1 || count > static_cast<std::size_t>(INT32_MAX)) {
-        throw InputError("Error: the rainfall grid of " + std::to_string(params.rainCols) + " x " +
-                         std::to_string(params.rainRows) + " points is too large.\n");
+    if (count > static_cast<std::size_t>(INT32_MAX)) {
+        throw InputError("Error: the rainfall grid of " + size + " points is too large.\n");
     }
     RainGrid rain;
     rain.rainRows = params.rainRows;
@@ -113,6 +117,8 @@ bool readRainCache(const std::string& path, const RainCacheHeader& current, std:
 
     // The header fits: every record must be there, well formed, and inside the rainfall grid.
     const std::size_t count = static_cast<std::size_t>(current.nrows) * static_cast<std::size_t>(current.ncols);
+    const int64_t rainPoints = static_cast<int64_t>(current.rainRows) * current.rainCols;
+    if (current.nrows < 0 || current.ncols < 0 || rainPoints > INT32_MAX) return false;
     std::vector<int32_t> points(count);
     NumberScanner scan(in);
     for (std::size_t k = 0; k < count; ++k) {
@@ -122,7 +128,7 @@ bool readRainCache(const std::string& path, const RainCacheHeader& current, std:
             return false;
         }
         if (i < 0 || i >= current.rainRows || j < 0 || j >= current.rainCols) return false;
-        points[k] = i * current.rainCols + j;  // below INT32_MAX: the grid was built
+        points[k] = i * current.rainCols + j;  // below rainPoints, so within int32
     }
     pointOf = std::move(points);
     return true;
@@ -262,7 +268,9 @@ std::vector<double> rainTotals(const CellGrid& grid, const RainGrid& rain) {
     std::vector<double> totals(grid.cells.size(), 0.0);
     for (std::size_t k = 0; k < grid.cells.size(); ++k) {
         const int32_t p = grid.cells[k].rainPoint;
-        if (p >= 0 && static_cast<std::size_t>(p) < pointTotal.size()) totals[k] = pointTotal[static_cast<std::size_t>(p)];
+        if (p >= 0 && static_cast<std::size_t>(p) < pointTotal.size()) {
+            totals[k] = pointTotal[static_cast<std::size_t>(p)];
+        }
     }
     return totals;
 }

@@ -39,8 +39,11 @@ struct RainGrid {
     int32_t obsPerHour = 0;
     std::vector<RainPoint> points;  // index i * rainCols + j
 
-    RainPoint& at(int i, int j) { return points[static_cast<std::size_t>(i) * static_cast<std::size_t>(rainCols) + static_cast<std::size_t>(j)]; }
-    const RainPoint& at(int i, int j) const { return points[static_cast<std::size_t>(i) * static_cast<std::size_t>(rainCols) + static_cast<std::size_t>(j)]; }
+    std::size_t indexOf(int i, int j) const {
+        return static_cast<std::size_t>(i) * static_cast<std::size_t>(rainCols) + static_cast<std::size_t>(j);
+    }
+    RainPoint& at(int i, int j) { return points[indexOf(i, j)]; }
+    const RainPoint& at(int i, int j) const { return points[indexOf(i, j)]; }
 };
 
 // A point of column j and row i at the given float32 coordinates; a longitude

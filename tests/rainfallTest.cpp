@@ -37,7 +37,9 @@ ModelParams smallParams() {
 CellGrid studyArea(const ModelParams& p) {
     CellGrid grid(p.nrows, p.ncols);
     for (int r = 0; r < p.nrows; ++r)
-        for (int c = 0; c < p.ncols; ++c) grid.at(r, c).setGeometry(r, c, p.nrows, p.ncols, p.yllcorner, p.xllcorner, 0.0f, p.scale);
+        for (int c = 0; c < p.ncols; ++c) {
+            grid.at(r, c).setGeometry(r, c, p.nrows, p.ncols, p.yllcorner, p.xllcorner, 0.0f, p.scale);
+        }
     return grid;
 }
 
@@ -161,7 +163,9 @@ ModelParams seriesParams() {
     p.obsPerHour = 2;
     return p;
 }
-float seriesValue(std::size_t k, int i, int j) { return static_cast<float>(k % 17) * 0.25f + static_cast<float>(i * 3 + j); }
+float seriesValue(std::size_t k, int i, int j) {
+    return static_cast<float>(k % 17) * 0.25f + static_cast<float>(i * 3 + j);
+}
 
 std::string rainText(const ModelParams& p, std::size_t records) {
     std::ostringstream text;
@@ -229,7 +233,8 @@ TEST(RainReaders, BadValuesStopWithTheRecordAndThePoint) {
     const std::string head = rainText(p, 1) + "2026 7 1 0 30 0 0\n1 2 3\n";
     const std::pair<std::string, std::string> cases[] = {
         {head + "4 abc 6\n", "Error: t record 2, rainfall point column 2, row 1: \"abc\" is not a finite number.\n"},
-        {head + "4 1e400 6\n", "Error: t record 2, rainfall point column 2, row 1: \"1e400\" is not a finite number.\n"},
+        {head + "4 1e400 6\n",
+         "Error: t record 2, rainfall point column 2, row 1: \"1e400\" is not a finite number.\n"},
         {head + "nan 5 6\n", "Error: t record 2, rainfall point column 1, row 1: \"nan\" is not a finite number.\n"},
         {rainText(p, 1) + "2026 7 x 0 30 0 0\n",
          "Error: t record 2: \"x\" is not an integer (a record starts with seven integers).\n"},
