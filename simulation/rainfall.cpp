@@ -116,9 +116,9 @@ bool readRainCache(const std::string& path, const RainCacheHeader& current, std:
     if (!in || !cacheHeaderFits(cached, current)) return false;
 
     // The header fits: every record must be there, well formed, and inside the rainfall grid.
-    const std::size_t count = static_cast<std::size_t>(current.nrows) * static_cast<std::size_t>(current.ncols);
     const int64_t rainPoints = static_cast<int64_t>(current.rainRows) * current.rainCols;
     if (current.nrows < 0 || current.ncols < 0 || rainPoints > INT32_MAX) return false;
+    const std::size_t count = static_cast<std::size_t>(current.nrows) * static_cast<std::size_t>(current.ncols);
     std::vector<int32_t> points(count);
     NumberScanner scan(in);
     for (std::size_t k = 0; k < count; ++k) {

