@@ -127,7 +127,7 @@ bool writeOutputs(CellGrid& grid, const std::vector<int32_t>& riverNumList, cons
     FrameFile mean(kMeanPath, cells * 6, out);
     FrameFile hourly(kHourlyPath, cells, out);
     out << "Write " << kTotalsPath << '\n';
-    RainTotalsFile totals = openRainTotals(kTotalsPath);
+    std::ofstream totals = openRainTotals(kTotalsPath);
 
     const std::vector<bool> written = writtenCells(grid, riverNumList);
     const TenMinuteLayout layout(params.stepSeconds);

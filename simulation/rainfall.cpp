@@ -1,34 +1,301 @@
 #include "rainfall.h"
 
+#include "inputError.h"
+#include "nearestRainPoint.h"
+#include "numberScanner.h"
 #include "paramFile.h"
 
+#include <charconv>
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <istream>
+#include <limits>
 #include <ostream>
+#include <sstream>
+
+namespace {
+
+// The cache header's real values must agree to within the smallest normal double.
+constexpr double kCacheTolerance = 2.2250738585072014e-308;
+
+std::size_t seriesLength(int days, int obsPerHour) {
+    return static_cast<std::size_t>(days) * 24 * static_cast<std::size_t>(obsPerHour);
+}
+
+std::string pointName(int i, int j) {
+    return "rainfall point column " + std::to_string(j + 1) + ", row " + std::to_string(i + 1);
+}
+
+// Appends `value` as operator<< writes an integer.
+void appendInt(std::string& text, long long value) {
+    char digits[24];
+    const auto result = std::to_chars(digits, digits + sizeof digits, value);
+    text.append(digits, result.ptr);
+}
+
+}  // namespace
+
+// ---- The grid ---------------------------------------------------------------
+
+RainPoint makeRainPoint(float latitude, float longitude, int j, int i, int days, int obsPerHour) {
+    RainPoint point;
+    point.latitude = latitude;
+    // Points east of 180 are stored west of it: the float32 value less 360 in double, rounded again.
+    point.longitude = longitude > 180.0f ? static_cast<float>(static_cast<double>(longitude) - 360.0) : longitude;
+    point.columnNumber = j + 1;
+    point.rowNumber = i + 1;
+    point.rainSeries.assign(seriesLength(days, obsPerHour), 0.0f);
+    return point;
+}
 
 RainGrid makeRainGrid(const ModelParams& params) {
+    const std::string size = std::to_string(params.rainCols) + " x " + std::to_string(params.rainRows);
+    if (params.rainRows < 1 || params.rainCols < 1) {
+        throw InputError("Error: the rainfall grid of " + size + " points is empty.\n");
+    }
+    // Cells name their point by an int32 index.
+    const std::size_t count = static_cast<std::size_t>(params.rainRows) * static_cast<std::size_t>(params.rainCols);
+    if (count > static_cast<std::size_t>(INT32_MAX)) {
+        throw InputError("Error: the rainfall grid of " + size + " points is too large.\n");
+    }
     RainGrid rain;
     rain.rainRows = params.rainRows;
     rain.rainCols = params.rainCols;
     rain.days = params.days;
     rain.obsPerHour = params.obsPerHour;
-    rain.points.resize(static_cast<std::size_t>(params.rainRows) * static_cast<std::size_t>(params.rainCols));
+    rain.points.reserve(count);
+    for (int i = 0; i < params.rainRows; ++i) {
+        // Coordinates in double, rounded once to float32.
+        const float latitude = static_cast<float>(static_cast<double>(i) * params.rainDy + params.rainLat0);
+        for (int j = 0; j < params.rainCols; ++j) {
+            const float longitude = static_cast<float>(static_cast<double>(j) * params.rainDx + params.rainLon0);
+            rain.points.push_back(makeRainPoint(latitude, longitude, j, i, params.days, params.obsPerHour));
+        }
+    }
     return rain;
 }
 
-void connectRainfall(CellGrid& grid, const RainGrid&, const ModelParams&, std::ostream& out) {
+// ---- Mapping cells to rainfall points ---------------------------------------
+
+RainCacheHeader rainCacheHeader(const ModelParams& p) {
+    return {p.rainCols, p.rainRows, p.rainDx, p.rainDy, p.rainLon0, p.rainLat0,
+            p.ncols,    p.nrows,    p.xllcorner, p.yllcorner};
+}
+
+bool cacheHeaderFits(const RainCacheHeader& a, const RainCacheHeader& b) {
+    // Written as "within" so that a NaN never fits.
+    auto near = [](double x, double y) { return std::fabs(x - y) <= kCacheTolerance; };
+    return a.rainCols == b.rainCols && a.rainRows == b.rainRows && a.ncols == b.ncols && a.nrows == b.nrows &&
+           near(a.rainDx, b.rainDx) && near(a.rainDy, b.rainDy) && near(a.rainLon0, b.rainLon0) &&
+           near(a.rainLat0, b.rainLat0) && near(a.xllcorner, b.xllcorner) && near(a.yllcorner, b.yllcorner);
+}
+
+std::vector<int32_t> mapRainPoints(const CellGrid& grid, const RainGrid& rain) {
+    const RainPointIndex index = makeRainPointIndex(rain);
+    std::vector<int32_t> pointOf(grid.cells.size());
+    for (std::size_t k = 0; k < grid.cells.size(); ++k) {
+        const Cell& cell = grid.cells[k];
+        const RainPointChoice choice = nearestRainPoint(index, cell.latSec, cell.lonSec);
+        if (!choice.found()) {
+            throw InputError("Error: no rainfall point lies within reach of the cell at " +
+                             cellName(grid, static_cast<int32_t>(k)) +
+                             "; check the corner of the study area and the rainfall grid.\n");
+        }
+        pointOf[k] = choice.i * rain.rainCols + choice.j;
+    }
+    return pointOf;
+}
+
+bool readRainCache(const std::string& path, const RainCacheHeader& current, std::vector<int32_t>& pointOf) {
+    std::ifstream in(path, std::ios::binary);
+    if (!in) return false;
+    RainCacheHeader cached;
+    in >> cached.rainCols >> cached.rainRows >> cached.rainDx >> cached.rainDy >> cached.rainLon0 >>
+        cached.rainLat0 >> cached.ncols >> cached.nrows >> cached.xllcorner >> cached.yllcorner;
+    if (!in || !cacheHeaderFits(cached, current)) return false;
+
+    // The header fits: every record must be there, well formed, and inside the rainfall grid.
+    const int64_t rainPoints = static_cast<int64_t>(current.rainRows) * current.rainCols;
+    if (current.nrows < 0 || current.ncols < 0 || rainPoints > INT32_MAX) return false;
+    const std::size_t count = static_cast<std::size_t>(current.nrows) * static_cast<std::size_t>(current.ncols);
+    std::vector<int32_t> points(count);
+    NumberScanner scan(in);
+    for (std::size_t k = 0; k < count; ++k) {
+        int32_t r = 0, c = 0, i = 0, j = 0;
+        if (scan.readInt(r) != ScanResult::kOk || scan.readInt(c) != ScanResult::kOk ||
+            scan.readInt(i) != ScanResult::kOk || scan.readInt(j) != ScanResult::kOk) {
+            return false;
+        }
+        if (i < 0 || i >= current.rainRows || j < 0 || j >= current.rainCols) return false;
+        points[k] = i * current.rainCols + j;  // below rainPoints, so within int32
+    }
+    pointOf = std::move(points);
+    return true;
+}
+
+void writeRainCache(std::ostream& file, const RainCacheHeader& h, const std::vector<int32_t>& pointOf) {
+    std::ostringstream header;
+    header.precision(15);
+    header << h.rainCols << '\n' << h.rainRows << '\n' << h.rainDx << '\n' << h.rainDy << '\n' << h.rainLon0
+           << '\n' << h.rainLat0 << '\n' << h.ncols << '\n' << h.nrows << '\n' << h.xllcorner << '\n'
+           << h.yllcorner << '\n';
+    file << header.str();
+    // Records in blocks: one write per block instead of four formatted insertions per cell.
+    std::string block;
+    constexpr std::size_t kBlockBytes = std::size_t{1} << 20;
+    block.reserve(kBlockBytes + 64);
+    for (std::size_t k = 0; k < pointOf.size(); ++k) {
+        const std::size_t ncols = static_cast<std::size_t>(h.ncols);
+        appendInt(block, static_cast<long long>(k / ncols));
+        block += ' ';
+        appendInt(block, static_cast<long long>(k % ncols));
+        block += ' ';
+        appendInt(block, pointOf[k] / h.rainCols);
+        block += ' ';
+        appendInt(block, pointOf[k] % h.rainCols);
+        block += '\n';
+        if (block.size() >= kBlockBytes) {
+            file.write(block.data(), static_cast<std::streamsize>(block.size()));
+            block.clear();
+        }
+    }
+    file.write(block.data(), static_cast<std::streamsize>(block.size()));
+}
+
+void connectRainfall(CellGrid& grid, const RainGrid& rain, const ModelParams& params, std::ostream& out) {
     out << "Connect rainfall data to grid cell\n";
-    for (Cell& cell : grid.cells) cell.rainPoint = 0;
+    const RainCacheHeader header = rainCacheHeader(params);
+    std::vector<int32_t> pointOf;
+    if (readRainCache(kRainCachePath, header, pointOf)) {
+        out << "Read ROF data from " << kRainCachePath << '\n';
+    } else {
+        out << "Make ROF data " << kRainCachePath << '\n';
+        std::ofstream file(kRainCachePath, std::ios::binary);
+        if (!file) throw InputError(std::string(kRainCachePath) + " cannot open.\n");
+        // The whole mapping is found before any record is written, so a cell
+        // without a point leaves an empty cache rather than a fitting header over partial records.
+        pointOf = mapRainPoints(grid, rain);
+        writeRainCache(file, header, pointOf);
+    }
+    for (std::size_t k = 0; k < grid.cells.size(); ++k) grid.cells[k].rainPoint = pointOf[k];
 }
 
-void readRainfall(RainGrid&, const ModelParams&, std::ostream&) {}
+// ---- Rainfall series --------------------------------------------------------
 
-std::vector<double> rainTotals(const CellGrid& grid, const RainGrid&) {
-    return std::vector<double>(grid.cells.size(), 0.0);
+void readRainText(RainGrid& rain, std::istream& in, const std::string& path) {
+    NumberScanner scan(in);
+    const std::size_t records = seriesLength(rain.days, rain.obsPerHour);
+    for (std::size_t record = 0; record < records; ++record) {
+        const std::string where = "Error: " + path + " record " + std::to_string(record + 1);
+        // Seven integers that carry no rainfall (any length: they are dropped).
+        for (int n = 0; n < 7; ++n) {
+            const ScanResult r = scan.skipInt();
+            if (r == ScanResult::kEnd) return;  // a file that ends early leaves the rest 0.0
+            if (r == ScanResult::kMalformed) {
+                throw InputError(where + ": \"" + scan.offendingText() +
+                                 "\" is not an integer (a record starts with seven integers).\n");
+            }
+        }
+        for (int i = rain.rainRows - 1; i >= 0; --i) {
+            for (int j = 0; j < rain.rainCols; ++j) {
+                float value = 0.0f;
+                const ScanResult r = scan.readFloat(value);
+                if (r == ScanResult::kEnd) return;
+                if (r == ScanResult::kMalformed) {
+                    throw InputError(where + ", " + pointName(i, j) + ": \"" + scan.offendingText() +
+                                     "\" is not a finite number.\n");
+                }
+                rain.at(i, j).rainSeries[record] = value;
+            }
+        }
+    }
 }
 
-RainTotalsFile openRainTotals(const std::string& path) {
-    RainTotalsFile file;
-    file.stream.open(path);
-    return file;
+void readRainBinary(RainGrid& rain, std::istream& in, const std::string& path) {
+    const std::size_t count = rain.points.size();
+    std::vector<char> frame(count * 4);
+    const std::size_t frames = seriesLength(rain.days, rain.obsPerHour);
+    for (std::size_t f = 0; f < frames; ++f) {
+        in.read(frame.data(), static_cast<std::streamsize>(frame.size()));
+        const std::size_t got = static_cast<std::size_t>(in.gcount()) / 4;
+        for (std::size_t k = 0; k < got; ++k) {
+            // Little-endian float32, assembled byte by byte whatever the host order.
+            const unsigned char* b = reinterpret_cast<const unsigned char*>(frame.data() + 4 * k);
+            const uint32_t bits = static_cast<uint32_t>(b[0]) | static_cast<uint32_t>(b[1]) << 8 |
+                                  static_cast<uint32_t>(b[2]) << 16 | static_cast<uint32_t>(b[3]) << 24;
+            float value;
+            std::memcpy(&value, &bits, 4);
+            if (!std::isfinite(value)) {
+                const int i = static_cast<int>(k / static_cast<std::size_t>(rain.rainCols));
+                const int j = static_cast<int>(k % static_cast<std::size_t>(rain.rainCols));
+                std::ostringstream text;
+                text << "Error: " << path << " frame " << f + 1 << ", " << pointName(i, j) << ": " << value
+                     << " is not a finite number.\n";
+                throw InputError(text.str());
+            }
+            rain.points[k].rainSeries[f] = value;
+        }
+        if (got < count) return;  // a short file: this frame's rest and later frames stay 0.0
+    }
 }
 
-void writeRainTotals(RainTotalsFile&, const std::vector<double>&, const ModelParams&) {}
+void readRainfall(RainGrid& rain, const ModelParams& params, std::ostream& out) {
+    const bool text = params.rainFormat == 1;
+    const std::string path = text ? kRainTextPath : kRainBinaryPath;
+    out << "Read " << path << '\n';
+    std::ifstream in(path, std::ios::binary);
+    if (!in) throw InputError("ROF file cannot open.\n");
+    if (text) {
+        readRainText(rain, in, path);
+    } else {
+        readRainBinary(rain, in, path);
+    }
+}
+
+// ---- Event totals -------------------------------------------------------------
+
+std::vector<double> rainTotals(const CellGrid& grid, const RainGrid& rain) {
+    // A cell's total depends only on its point: total each point once.
+    const double perHour = static_cast<double>(rain.obsPerHour);
+    std::vector<double> pointTotal(rain.points.size(), 0.0);
+    for (std::size_t p = 0; p < rain.points.size(); ++p) {
+        double sum = 0.0;
+        // Day, hour, observation order; each observation's depth is value / obsPerHour in double.
+        for (const float value : rain.points[p].rainSeries) sum += static_cast<double>(value) / perHour;
+        pointTotal[p] = sum;
+    }
+    std::vector<double> totals(grid.cells.size(), 0.0);
+    for (std::size_t k = 0; k < grid.cells.size(); ++k) {
+        const int32_t p = grid.cells[k].rainPoint;
+        if (p >= 0 && static_cast<std::size_t>(p) < pointTotal.size()) {
+            totals[k] = pointTotal[static_cast<std::size_t>(p)];
+        }
+    }
+    return totals;
+}
+
+std::ofstream openRainTotals(const std::string& path) { return std::ofstream(path, std::ios::binary); }
+
+void writeRainTotals(std::ostream& file, const std::vector<double>& totals, const ModelParams& params) {
+    file << "ncols " << params.ncols << '\n'
+         << "nrows " << params.nrows << '\n'
+         << "xllcorner " << params.xllcorner << '\n'
+         << "yllcorner " << params.yllcorner << '\n'
+         << "cellsize 0.00833333\n"
+         << "NODATA_value -9999\n";
+    std::string line;
+    char number[40];
+    const std::size_t ncols = static_cast<std::size_t>(params.ncols);
+    for (std::size_t r = 0; r < static_cast<std::size_t>(params.nrows); ++r) {
+        line.clear();
+        for (std::size_t c = 0; c < ncols; ++c) {
+            // "%.6g" is what operator<< writes for a double with default formatting.
+            const int n = std::snprintf(number, sizeof number, "%.6g", totals[r * ncols + c]);
+            line.append(number, static_cast<std::size_t>(n));
+            line += ' ';
+        }
+        line += '\n';
+        file.write(line.data(), static_cast<std::streamsize>(line.size()));
+    }
+}
