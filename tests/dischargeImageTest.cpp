@@ -243,4 +243,14 @@ TEST(DischargeImage, ShortFileStopsAtItsEnd) {
     EXPECT_FALSE(std::filesystem::exists(imageFileName(3)));
 }
 
+TEST(DischargeImage, FailedWriteIsReported) {
+    ToolProject project(6, 5, 1);
+    writeFrames("dischargeHourlyMean.bin", std::vector<float>(30, 0.5f), 24);
+    std::filesystem::create_symlink("/dev/full", imageFileName(2));
+    const RunResult r = runImage(kImageHourly, "y 1 0\n");
+    EXPECT_EQ(r.status, 1);
+    EXPECT_TRUE(endsWith(r.output, "\rImage output file ./image/   2_discharge.ppm cannot be written.\n"));
+    EXPECT_EQ(readFile(imageFileName(1)).size(), 13u + 30 * 25 * 3);
+}
+
 }  // namespace

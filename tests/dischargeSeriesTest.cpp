@@ -108,6 +108,12 @@ TEST(DischargeSeries, OpenFailures) {
                                "Time series discharge output file cannot open.\n");
     EXPECT_EQ(readFile("2-2_10minSnapshotDischarge.dat"), "");
 
+    // A write that fails (a full disk) is not a success.
+    std::filesystem::create_symlink("/dev/full", "3-3_hourlyMeanDischarge.dat");
+    writeBinary("dischargeHourlyMean.bin", numberedFrames(24));
+    EXPECT_TRUE(endsWith(runSeries(seriesHourlyConfig(), "3 3").output,
+                         "\rTime series discharge output file ./3-3_hourlyMeanDischarge.dat cannot be written.\n"));
+
     std::filesystem::remove("../param-hsx-event-ver400.dat");
     EXPECT_EQ(runSeries(series10minConfig(), "2 2").output,
               "Reading parameters for runoff simulation.\nparam-hsx-event-ver400.dat cannot open.\n");

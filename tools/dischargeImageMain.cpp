@@ -8,6 +8,7 @@
 
 #include <iostream>
 #include <new>
+#include <stdexcept>
 
 int main() {
     // One progress line per image: keep the console buffered, flush at the end.
@@ -23,6 +24,8 @@ int main() {
     } catch (const InputError& error) {
         std::cout << error.message;
     } catch (const std::bad_alloc&) {
+        std::cout << "Error: not enough memory for this grid.\n";
+    } catch (const std::length_error&) {  // a frame larger than any vector can hold
         std::cout << "Error: not enough memory for this grid.\n";
     }
     std::cout.flush();
