@@ -10,3 +10,5 @@ std::vector<Dam> readDams(CellGrid&, const ModelParams&, std::ostream& out) {
     out << "-------------------------------------\n";
     return {};
 }
+
+void operate(Dam&, CellGrid&, int, int, int) {}

@@ -19,5 +19,10 @@ struct Dam {
     std::string name;
 };
 
+// One calculation step of the dam on its cell: takes the cell's inflow, decides
+// the release and stores it in the cell's dischargeSeries[day][hour][step].
+// Called by the time loop after setRainfall on the dam cell.
+void operate(Dam& dam, CellGrid& grid, int day, int hour, int step);
+
 // Prints the dam block and reads "./input/dam.dat" (optional).
 std::vector<Dam> readDams(CellGrid& grid, const ModelParams& params, std::ostream& out);

@@ -10,3 +10,5 @@ std::vector<Reservoir> readReservoirs(CellGrid&, const ModelParams&, std::ostrea
     out << "-------------------------------------\n\n";
     return {};
 }
+
+void route(Reservoir&, CellGrid&, int, int, int) {}

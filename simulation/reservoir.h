@@ -19,5 +19,10 @@ struct Reservoir {
     std::string name;
 };
 
+// One calculation step of the reservoir on its cell: routes the cell's inflow
+// and stores the outflow in the cell's dischargeSeries[day][hour][step].
+// Called by the time loop after setRainfall on the reservoir cell.
+void route(Reservoir& reservoir, CellGrid& grid, int day, int hour, int step);
+
 // Prints the reservoir block and reads "./input/reservoir.dat" (optional).
 std::vector<Reservoir> readReservoirs(CellGrid& grid, const ModelParams& params, std::ostream& out);
