@@ -90,6 +90,14 @@ TEST(SlopeStep, DryCellsStayDry) {
     }
 }
 
+TEST(SlopeStep, MinimumCelerityLetsRainStartOnADrySlope) {
+    // The capillary celerity at q = 0 is 0; without the minimum the rain would never move.
+    Cell cell = slopeCell(1.0, 0.5, 4.0);
+    std::string log;
+    EXPECT_GT(solveSlope(cell, 0.0, 1e-5, log), 0.0);
+    EXPECT_GT(cell.slopeQ[1], 0.0);
+}
+
 TEST(SlopeStep, FastWaveReachesTheSteadyBalance) {
     // theta = 1 and c dt / dx = 2.4e6: each node is the one above plus r dx.
     Cell cell = slopeCell(1e6, 0.0, 4.0, 1e8);
@@ -164,6 +172,46 @@ TEST(CellStep, NonFiniteFlowStopsAtOnce) {
         EXPECT_FALSE(finite);
         EXPECT_EQ(cell.dischargeSeries[3], 7.0f);  // nothing stored
         EXPECT_EQ(log, "");                        // no iteration to the limits
+    }
+}
+
+// Pins the bits of two short events (an hour of heavy rain, then an hour dry):
+// a slope cell with both soil layers, and a channel cell fed by an upstream
+// hydrograph. Any change in a formula, an evaluation order or an iteration
+// rule shows here.
+TEST(CellStep, EventSeriesArePinned) {
+    ModelParams p = modelParams();
+    const RainGrid rain = hourlyRain(p, {80.0f});
+    CellGrid grid(1, 3);
+    grid.cells[0] = slopeCell(0.01, 0.005, 4.0, 0.05);
+    grid.cells[1] = slopeCell(0.01, 0.005, 4.0, 0.05, 10);
+    grid.cells[2].dischargeSeries.assign(24 * 60, 0.0f);
+    for (int k = 0; k < 120; ++k) grid.cells[2].dischargeSeries[k] = 0.05f * static_cast<float>(k < 60 ? k : 120 - k);
+    grid.cells[1].upstream[0] = 2;
+    grid.cells[1].numUpstream = 1;
+    setInitialState(grid.cells[0], 0.1);
+    setInitialState(grid.cells[1], 0.1);
+    std::string log;
+    for (int k = 0; k < 120; ++k) {
+        for (int i = 0; i < 2; ++i) {
+            Cell& cell = grid.cells[i];
+            setRainfall(cell, rain, 0, k / 60, (k % 60) / 10);
+            ASSERT_TRUE(i == 0 ? stepSlope(cell, grid, 0, k / 60, k % 60, log)
+                               : stepChannel(cell, grid, 0, k / 60, k % 60, log));
+        }
+    }
+    EXPECT_EQ(log, "");
+    const struct {
+        int step;
+        float slope, channel;
+    } pinned[] = {
+        {0, 0x1.8df156p-10f, 0x1.971168p-9f},  {9, 0x1.d664cap-6f, 0x1.d88dfp-2f},
+        {59, 0x1.b7755ap-3f, 0x1.9401a4p+1f},  {60, 0x1.a52f5ep-3f, 0x1.98c394p+1f},
+        {61, 0x1.937c88p-3f, 0x1.94836p+1f},   {119, 0x1.71c26ep-6f, 0x1.b84024p-4f},
+    };
+    for (const auto& v : pinned) {
+        EXPECT_EQ(grid.cells[0].dischargeSeries[v.step], v.slope) << v.step;
+        EXPECT_EQ(grid.cells[1].dischargeSeries[v.step], v.channel) << v.step;
     }
 }
 
