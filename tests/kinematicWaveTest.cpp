@@ -15,7 +15,7 @@ namespace {
 // A 100 m x 100 m cell dropping 1 m east to its downstream cell, set up with
 // the given soil; N = 4 segments of 25 m, steps of 60 s.
 Cell slopeCell(double da, double dm, double beta, double ka = 0.01, int flowAcc = 1) {
-    static Cell lower;
+    Cell lower;
     lower.elevation = 10.0f;
     Cell cell;
     cell.flowDir = 3;
