@@ -9,7 +9,7 @@
 
 #include <vector>
 
-// The values of ParamText, as the reader would return them.
+// The values of ParamText that the model uses, as the reader returns them.
 inline ModelParams modelParams() {
     ModelParams p;
     p.scale = 30.0f;
@@ -17,10 +17,7 @@ inline ModelParams modelParams() {
     p.nrows = 4;
     p.xllcorner = 135.0;
     p.yllcorner = 35.0;
-    p.rainFormat = 1;
     p.rainInterval = 10;
-    p.rainCols = 1;
-    p.rainRows = 1;
     p.obsPerHour = 6;
     p.days = 1;
     p.stepSeconds = 60;
@@ -58,18 +55,14 @@ inline CellGrid gridFrom(const Topography& t, const ModelParams& p) {
 }
 
 // One rainfall point for the whole grid; `mmPerHour` gives the intensity of
-// each hour of the event (hours past its end are dry).
+// the first hours of the event, the rest is dry.
 inline RainGrid hourlyRain(const ModelParams& p, const std::vector<float>& mmPerHour) {
     RainGrid rain;
-    rain.rainRows = 1;
-    rain.rainCols = 1;
     rain.days = p.days;
     rain.obsPerHour = p.obsPerHour;
     rain.points.resize(1);
-    std::vector<float>& series = rain.points[0].rainSeries;
-    series.assign(static_cast<std::size_t>(p.days) * 24 * static_cast<std::size_t>(p.obsPerHour), 0.0f);
-    for (std::size_t h = 0; h < mmPerHour.size() && h < static_cast<std::size_t>(p.days) * 24; ++h) {
-        for (int k = 0; k < p.obsPerHour; ++k) series[h * static_cast<std::size_t>(p.obsPerHour) + k] = mmPerHour[h];
-    }
+    rain.points[0].rainSeries.assign(static_cast<std::size_t>(p.days * 24 * p.obsPerHour), 0.0f);
+    for (std::size_t k = 0; k < mmPerHour.size() * static_cast<std::size_t>(p.obsPerHour); ++k)
+        rain.points[0].rainSeries[k] = mmPerHour[k / static_cast<std::size_t>(p.obsPerHour)];
     return rain;
 }
