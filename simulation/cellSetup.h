@@ -2,16 +2,58 @@
 // Set-up of the simulated cells: the seven distributed parameters (uniform or
 // per-cell maps in "./paramData/"), flow geometry, coefficients, node arrays,
 // series and the steady initial state; then the river mouths.
+//
+// Memory: each set-up cell gets, once and here, its `dischargeSeries` (days x
+// 24 x stepsPerHour float32, zeroed) and its node arrays (spaceSteps + 1
+// doubles each; the four channel arrays for channel cells only), each in one
+// contiguous block. A time step allocates nothing. `inflowSeries` is read only
+// for dam and reservoir cells, so it is left empty here: the set-up of a dam
+// or reservoir calls allocateInflowSeries on the cell it claims, and a grid of
+// a million cells pays for it only where such a structure sits.
 
 #include "grid.h"
 
+#include <cstdint>
 #include <iosfwd>
 
 struct ModelParams;
 
+// The six per-cell model parameters after the choice between the uniform value
+// and the map value.
+struct CellParameters {
+    double nr = 0.0;    // Manning coefficient of the channel
+    double ns = 0.0;    // Manning coefficient of the slope
+    double ka = 0.0;    // hydraulic conductivity, m/s
+    double da = 0.0;    // depth of both soil layers, m
+    double dm = 0.0;    // depth of the capillary layer, m
+    double beta = 0.0;  // exponent of the capillary relation
+};
+
+// Fills the parameters, flow geometry, coefficients, series and node arrays of
+// a cell whose topography and links are set; `downstream` is its downstream
+// cell or null. Leaves `kind`, the initial node values and `lateralInflow`.
+void setupCell(Cell& cell, const Cell* downstream, const CellParameters& values, const ModelParams& params);
+
+// Sets every node to the steady state under a constant runoff of `q0` mm/h
+// over the cell's upstream area. Requires setupCell.
+void setInitialState(Cell& cell, double q0);
+
+// A river mouth (cell i) takes the flow geometry of its last qualifying
+// upstream cell: any upstream cell with non-negative accumulation for a slope
+// mouth, upstream channel cells only for a channel mouth (a slope cell has no
+// channel coefficient to give). A channel mouth without an upstream channel
+// cell keeps its own values.
+void setMouthParams(CellGrid& grid, int32_t i);
+
 // The cell loop of "Set parameter data." (after its checks): every cell with
 // riverNum >= 0 that is not on the border becomes a slope or channel cell.
+// Prints one line per map read; throws InputError on a missing or malformed
+// map, a negative map value, or a cell whose parameters cannot be used.
 void setupCells(CellGrid& grid, const ModelParams& params, std::ostream& out);
 
 // "Set parameter data at the river mouthes.": every cell with flow code 0.
 void setupMouths(CellGrid& grid);
+
+// Gives a cell claimed by a dam or reservoir its zeroed `inflowSeries`; a
+// second claim keeps the series it has.
+void allocateInflowSeries(Cell& cell, int days, int stepsPerHour);

@@ -1,5 +1,6 @@
 #include "dam.h"
 
+#include "cellSetup.h"
 #include "dischargeOutput.h"
 #include "inputError.h"
 #include "paramFile.h"
@@ -60,10 +61,6 @@ std::vector<double> readRecordedReleases(const std::string& path, const ModelPar
         releases.push_back(q);
     }
     return releases;
-}
-
-void allocateInflow(Cell& cell, std::size_t steps) {
-    if (cell.inflowSeries.size() != steps) cell.inflowSeries.assign(steps, 0.0f);
 }
 
 // Kind 0: the hour's recorded release at step 0, copied to the later steps.
@@ -138,7 +135,7 @@ std::vector<Dam> readDams(CellGrid& grid, const std::vector<int32_t>& riverNumLi
             // Series, then the operation values.
             dam.storage = 0.0;
             dam.storageSeries.assign(steps, 0.0f);
-            allocateInflow(cell, steps);
+            allocateInflowSeries(cell, params.days, params.stepsPerHour);
             dam.regulatedOutflow = q;
             dam.initialStorage = initial == 0.0 ? lower : initial;
             dam.s1 = lower - dam.initialStorage;
@@ -214,3 +211,4 @@ void writeDamTables(const std::vector<Dam>& dams, const CellGrid& grid, const Mo
         }
     }
 }
+

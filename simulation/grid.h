@@ -51,7 +51,8 @@ struct Cell {
     int32_t kind = kBorderCell;
     bool isEdge = true;
 
-    // Outflow at every calculation step, m3/s, indexed by seriesIndex().
+    // Outflow at every calculation step, m3/s, indexed by seriesIndex(); one
+    // zeroed block allocated when the cell is set up.
     std::vector<float> dischargeSeries;
 
     // Kinematic-wave model: parameters, coefficients and geometry.
@@ -79,12 +80,17 @@ struct Cell {
     double slopeLength = 0.0;
     double slopeWidth = 0.0;
     double slopeDx = 0.0;
-    // Node arrays, spaceSteps + 1 values each: previous step and step in progress.
-    std::vector<double> chanQ, chanQNew;
-    double lateralInflow = 0.0;  // rain inflow per unit slope length, m2/s
-    std::vector<double> chanA, chanANew, slopeQ, slopeQNew;
+    // Node arrays, spaceSteps + 1 values each, allocated once at set-up: the
+    // previous step and the step in progress. The chan* arrays exist only for
+    // channel cells.
+    std::vector<double> chanQ, chanQNew;  // channel discharge, m3/s
+    double lateralInflow = 0.0;           // rain inflow per unit slope length, m2/s
+    std::vector<double> chanA, chanANew;  // channel flow area, m2
+    std::vector<double> slopeQ, slopeQNew;  // slope discharge, m3/s
 
-    // Inflow at every step of a dam or reservoir cell, m3/s.
+    // Inflow at every step of a dam or reservoir cell, m3/s, indexed like
+    // dischargeSeries. Empty unless a dam or reservoir claims the cell
+    // (allocateInflowSeries), so ordinary cells do not pay for it.
     std::vector<float> inflowSeries;
 
     // Sets the geometry of cell (r, c); the corner values are first rounded to

@@ -1,5 +1,6 @@
 #include "reservoir.h"
 
+#include "cellSetup.h"
 #include "dam.h"
 #include "dischargeOutput.h"
 #include "inputError.h"
@@ -48,7 +49,6 @@ std::vector<Reservoir> readReservoirs(CellGrid& grid, const std::vector<int32_t>
     } else {
         const int64_t count = readItem<int64_t>(in, 0);
         if (count < 0) throw listError(0, "the number of reservoirs is negative.");
-        const std::size_t steps = static_cast<std::size_t>(params.days) * 24 * static_cast<std::size_t>(params.stepsPerHour);
         for (int64_t record = 1; record <= count; ++record) {
             Reservoir reservoir;
             reservoir.number = readItem<int32_t>(in, record);
@@ -61,7 +61,7 @@ std::vector<Reservoir> readReservoirs(CellGrid& grid, const std::vector<int32_t>
             reservoir.columnIndex = grid.colOf(reservoir.cell);
             Cell& cell = grid.cells[static_cast<std::size_t>(reservoir.cell)];
             cell.kind = kReservoirCell;
-            if (cell.inflowSeries.size() != steps) cell.inflowSeries.assign(steps, 0.0f);
+            allocateInflowSeries(cell, params.days, params.stepsPerHour);
             reservoir.prevInflow = 0.0;
             reservoir.outflow = 0.0;
             // A negative constant has no storage meaning (and 2k + dt = 0 would divide by zero).
@@ -106,3 +106,4 @@ void writeReservoirTables(const std::vector<Reservoir>& reservoirs, const CellGr
         }
     }
 }
+

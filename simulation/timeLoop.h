@@ -8,11 +8,36 @@
 #include "rainfall.h"
 #include "reservoir.h"
 
+#include <cstdint>
 #include <iosfwd>
+#include <string>
 #include <vector>
 
 struct ModelParams;
 
+// Where a cell's event stopped because a value left the finite numbers.
+struct EventStop {
+    bool stopped = false;
+    int day = 0;
+    int hour = 0;
+    int step = 0;
+};
+
+// Runs slope or channel cell i through the whole event: setRainfall, then its
+// step, for every day, hour and step in order. Requires every upstream cell's
+// series to be complete; writes cell i's series for every step (up to a stop).
+// Touches no other cell and no console: iteration-limit messages are appended
+// to `log` in the order they arise.
+EventStop runCellEvent(CellGrid& grid, int32_t i, const RainGrid& rain, const ModelParams& params,
+                       std::string& log);
+
+// The message that stops the run when cell i's flow leaves the finite numbers.
+std::string nonFiniteMessage(const CellGrid& grid, int32_t i, const EventStop& stop);
+
+// Every group of the calculation order, with its progress line; border cells
+// and cells of rivers not in `riverNumList` are skipped. A cell's iteration
+// messages are printed when it has finished its event; the console is flushed
+// after each group. Throws InputError when a flow becomes infinite or NaN.
 void runTimeLoop(CellGrid& grid, const CalcOrder& order, const std::vector<int32_t>& riverNumList,
                  const RainGrid& rain, const ModelParams& params, std::vector<Dam>& dams,
                  std::vector<Reservoir>& reservoirs, std::ostream& out);

@@ -1,0 +1,63 @@
+#pragma once
+// The kinematic wave of one cell over one calculation step.
+//
+// A slope cell is one hillslope: water runs through a capillary soil layer, a
+// non-capillary soil layer and, once both are full, over the surface. A channel
+// cell is a slope part that drains sideways into a channel. Both are cut into
+// `spaceSteps` segments (nodes 0..N, node 0 upstream) and advanced with a
+// weighted four-point scheme whose celerity is iterated at each node until the
+// discharge changes by at most 1 %.
+//
+// Each step reads only the cell's own state and the finished series of its
+// upstream cells, allocates nothing, and writes nothing to the console: the
+// three iteration-limit messages are appended to a log the caller passes in.
+// A value that leaves the finite numbers makes the step return false before it
+// is stored, so the caller can stop the run with a message naming the cell.
+
+#include "grid.h"
+#include "rainfall.h"
+
+#include <string>
+
+inline constexpr const char* kNewtonLimitMessage = "jcount>10000 (Newton method) \n";
+inline constexpr const char* kSlopeLimitMessage = "icount > 10000\n";
+inline constexpr const char* kChannelLimitMessage = "kcount > 10000\n";
+
+// The slope celerity never falls below this, m/s; the channel has no minimum.
+inline constexpr double kMinSlopeCelerity = 1e-6;
+
+// A set-up cell whose accumulation exceeds its channel threshold has a channel.
+inline bool isChannelCell(const Cell& cell) { return cell.flowAcc > cell.channelThreshold; }
+
+// Discharge per unit width q (m2/s) of the slope at water depth h (m), counted
+// from the bottom of the soil layers: capillary layer below `dm`, non-capillary
+// layer up to `da`, surface flow above.
+double slopeDischargeOfDepth(const Cell& cell, double h);
+
+// Celerity dq/dh of the slope at discharge per unit width q, by its regime. The
+// surface regime solves q(h) = q by Newton's method to `tolerance` (appending
+// the limit message to `log` if it runs out). Returns NaN if the iteration
+// leaves the finite numbers. Not yet clamped to kMinSlopeCelerity.
+double slopeCelerity(const Cell& cell, double q, double tolerance, std::string& log);
+
+// Sets `lateralInflow` (m2/s) from the rain (mm/h) of the cell's rainfall point
+// at (day, hour, observation).
+void setRainfall(Cell& cell, const RainGrid& rain, int day, int hour, int rainStep);
+
+// Sum of the upstream cells' outflows at series position `at`, each float32
+// widened and added in list order; 0 for a headwater cell.
+double upstreamInflow(const CellGrid& grid, const Cell& cell, std::size_t at);
+
+// One step of the slope part: `qUp` (m3/s) enters at node 0, `r` (m2/s) along
+// the slope. Requires the slope node arrays of set-up; leaves the new values in
+// `slopeQ` as well. Returns the discharge at node N, or a non-finite value at
+// the first node that is not finite (the sweep stops there).
+double solveSlope(Cell& cell, double qUp, double r, std::string& log);
+
+// One step of a slope cell: writes `dischargeSeries`[day][hour][step]. Requires
+// every upstream cell's series to be final at that step. Returns false, storing
+// nothing, if the outflow or a node value is not finite.
+bool stepSlope(Cell& cell, const CellGrid& grid, int day, int hour, int step, std::string& log);
+
+// One step of a channel cell (slope part, then the channel); as stepSlope.
+bool stepChannel(Cell& cell, const CellGrid& grid, int day, int hour, int step, std::string& log);
