@@ -113,7 +113,7 @@ gif=""
 imagemagick=()
 if command -v magick >/dev/null 2>&1; then
     imagemagick=(magick)
-elif command -v convert >/dev/null 2>&1 && convert -version 2>/dev/null | grep -q ImageMagick; then
+elif command -v convert >/dev/null 2>&1 && convert -version 2>/dev/null | grep -q '^Version: ImageMagick'; then
     imagemagick=(convert)
 fi
 if [ ${#imagemagick[@]} -gt 0 ]; then
@@ -131,9 +131,9 @@ Sample project      $sample
 Hourly images       $sample/output/image/ (${#images[@]} PPM images, 5 x 5 pixels per cell, north up)
 EOF
 if [ -n "$gif" ]; then
-    echo "Animation          $gif"
+    echo "Animation           $gif"
 else
-    echo "Animation          none (install ImageMagick for an animated GIF: apt-get install imagemagick)"
+    echo "Animation           none (install ImageMagick for an animated GIF: apt-get install imagemagick)"
 fi
 cat <<EOF
 Hydrograph (mouth)  $hydrograph (minutes, m3/s)
