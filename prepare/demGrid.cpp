@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cctype>
 #include <charconv>
+#include <filesystem>
 #include <fstream>
 #include <limits>
 #include <map>
@@ -191,6 +192,8 @@ DemGrid parseDemGrid(const std::string& text, const std::string& name) {
 }
 
 DemGrid readDemGrid(const std::string& path) {
+    std::error_code ec;
+    if (std::filesystem::is_directory(path, ec)) throw InputError("Error: " + path + " is a directory, not a grid file.\n");
     std::ifstream in(path, std::ios::binary);
     if (!in) throw InputError("Error: " + path + " cannot be opened.\n");
     std::ostringstream text;
