@@ -1,14 +1,144 @@
 #!/usr/bin/env bash
-# Builds the programs and runs runoffSim on the bundled sample project in a
-# scratch copy (build/sample-run), so the repository stays clean.
+# The whole chain on the synthetic sample basin, from a fresh clone:
+#   1. build everything (installing cmake, make, g++ and GoogleTest with
+#      apt-get when run as root and they are missing);
+#   2. make the sample DEM, prepare it with prepareTopography, and write the
+#      storm, the dam, the reservoir and the parameter file (build/sample);
+#   3. run runoffSim, then dischargeImageHourly (automatic colour range) and
+#      dischargeSeriesHourly at the basin mouth, answering their prompts;
+#   4. make an animated GIF of the hourly images when ImageMagick is there.
+# Every program's console goes to a .log file next to its results.
 set -euo pipefail
-root="$(cd "$(dirname "$0")/.." && pwd)"
-cmake -S "$root" -B "$root/build" >/dev/null
-cmake --build "$root/build" -j2 >/dev/null
-run="$root/build/sample-run"
-rm -rf "$run"
-cp -r "$root/examples/smallBasin" "$run"
-mkdir -p "$run/temp" "$run/output/damData" "$run/output/resData" "$run/output/image"
-cd "$run"
-"$root/build/simulation/runoffSim"
-echo "Results are in $run/output"
+export LC_ALL=C  # image names start with blanks: sort them bytewise
+
+root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
+build="$root/build"
+sample="$build/sample"
+
+step() { printf '\n== %s\n' "$*"; }
+fail() {
+    printf 'Error: %s\n' "$*" >&2
+    exit 1
+}
+
+# --- 1. Tools and build ------------------------------------------------------
+have_gtest() { [ -f /usr/include/gtest/gtest.h ] || [ -f /usr/local/include/gtest/gtest.h ]; }
+
+missing=()
+command -v cmake >/dev/null 2>&1 || missing+=(cmake)
+command -v make >/dev/null 2>&1 || missing+=(make)
+command -v g++ >/dev/null 2>&1 || missing+=(g++)
+have_gtest || missing+=(libgtest-dev)
+if [ ${#missing[@]} -gt 0 ]; then
+    if [ "$(id -u)" -eq 0 ] && command -v apt-get >/dev/null 2>&1; then
+        step "Install ${missing[*]}"
+        apt-get update -qq || fail "apt-get update failed."
+        DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null ||
+            fail "apt-get could not install ${missing[*]}."
+    elif [ "${missing[*]}" != "libgtest-dev" ]; then
+        fail "missing ${missing[*]}. Install them (as root) with:
+    apt-get update && apt-get install -y cmake make g++ libgtest-dev
+then run this command again."
+    fi
+fi
+
+configure=()
+if ! have_gtest; then
+    # Without GoogleTest the programs still build; the tests need: apt-get install libgtest-dev
+    printf 'Note: GoogleTest is missing (apt-get install libgtest-dev); building the programs without the tests.\n'
+    build="$root/build-notests"
+    sample="$build/sample"
+    configure=(-DFLOOD_BUILD_TESTS=OFF)
+fi
+
+step "Build (log: ${build#"$root"/}/build.log)"
+mkdir -p "$build"
+jobs="$(nproc 2>/dev/null || echo 2)"
+if ! { cmake -S "$root" -B "$build" "${configure[@]}" && cmake --build "$build" -j"$jobs"; } >"$build/build.log" 2>&1; then
+    tail -n 30 "$build/build.log"
+    fail "the build failed; see $build/build.log."
+fi
+
+makeSample="$build/prepare/makeSampleBasin"
+prepareTopography="$build/prepare/prepareTopography"
+runoffSim="$build/simulation/runoffSim"
+imageHourly="$build/tools/dischargeImageHourly"
+seriesHourly="$build/tools/dischargeSeriesHourly"
+for program in "$makeSample" "$prepareTopography" "$runoffSim" "$imageHourly" "$seriesHourly"; do
+    [ -x "$program" ] || fail "the build did not make $program."
+done
+
+# Runs a program in a directory with its console in a log; on failure shows the log's end.
+run_logged() {
+    local dir="$1" log="$2"
+    shift 2
+    if ! (cd "$dir" && "$@" >"$log" 2>&1); then
+        tail -n 20 "$dir/$log"
+        fail "$(basename "$1") failed; its console is in $dir/$log."
+    fi
+}
+
+# --- 2. The sample project ---------------------------------------------------
+step "Prepare the sample basin in ${sample#"$root"/}"
+rm -rf "$sample"
+mkdir -p "$sample"
+run_logged "$sample" makeSampleBasin.log "$makeSample" dem sample.asc
+"$prepareTopography" -o "$sample" "$sample/sample.asc" | tee "$sample/prepareTopography.log" ||
+    fail "prepareTopography failed."
+run_logged "$sample" makeSampleBasin.log "$makeSample" inputs .
+read -r _ mouthColumn mouthRow mouthCells _ <"$sample/topoData/riverNumList.dat" ||
+    fail "prepareTopography selected no basin."
+
+# --- 3. Simulation and tools -------------------------------------------------
+step "Run runoffSim (two days of 60 s steps on the sample; about a minute at most)"
+run_logged "$sample" runoffSim.log "$runoffSim"
+tail -n 7 "$sample/runoffSim.log"
+
+step "Hourly discharge images (automatic colour range)"
+# The image maker asks whether to set the range by hand: any answer but "y" is automatic.
+echo n | run_logged "$sample/output" dischargeImageHourly.log "$imageHourly"
+images=("$sample"/output/image/*_discharge.ppm)
+[ -e "${images[0]}" ] || fail "dischargeImageHourly wrote no image."
+grep -a "Maximun discharge" "$sample/output/dischargeImageHourly.log" || true
+
+step "Hydrograph at the basin mouth (column $mouthColumn, row $mouthRow, $mouthCells cells)"
+printf '%s\n%s\n' "$mouthColumn" "$mouthRow" | run_logged "$sample/output" dischargeSeriesHourly.log "$seriesHourly"
+hydrograph="$sample/output/${mouthColumn}-${mouthRow}_hourlyMeanDischarge.dat"
+[ -s "$hydrograph" ] || fail "dischargeSeriesHourly wrote no hydrograph."
+awk '$2 > peak { peak = $2; at = $1 } END { printf "Peak hourly mean discharge: %s m3/s in the hour ending at minute %s\n", peak, at }' \
+    "$hydrograph"
+
+# --- 4. Animation --------------------------------------------------------------
+gif=""
+imagemagick=()
+if command -v magick >/dev/null 2>&1; then
+    imagemagick=(magick)
+elif command -v convert >/dev/null 2>&1 && convert -version 2>/dev/null | grep -q '^Version: ImageMagick'; then
+    imagemagick=(convert)
+fi
+if [ ${#imagemagick[@]} -gt 0 ]; then
+    step "Animated GIF of the hourly images"
+    if "${imagemagick[@]}" -delay 25 -loop 0 "${images[@]}" "$sample/output/dischargeHourly.gif" 2>"$sample/output/gif.log"; then
+        gif="$sample/output/dischargeHourly.gif"
+    else
+        printf 'ImageMagick could not make the GIF (see %s); the images are there all the same.\n' "$sample/output/gif.log"
+    fi
+fi
+
+step "Results"
+cat <<EOF
+Sample project      $sample
+Hourly images       $sample/output/image/ (${#images[@]} PPM images, 5 x 5 pixels per cell, north up)
+EOF
+if [ -n "$gif" ]; then
+    echo "Animation           $gif"
+else
+    echo "Animation           none (install ImageMagick for an animated GIF: apt-get install imagemagick)"
+fi
+cat <<EOF
+Hydrograph (mouth)  $hydrograph (minutes, m3/s)
+Dam and lake        $sample/output/damData/SampleDamIQS.dat, $sample/output/resData/SampleLakeIQ.dat
+Discharge grids     $sample/output/*.bin (float32 frames, south row first; see README.md)
+Rainfall total      $sample/output/totalRainDistribution.asc
+Console logs        $sample/*.log, $sample/output/*.log
+EOF

@@ -1,0 +1,181 @@
+#include "prepareCommand.h"
+
+#include "demGrid.h"
+#include "inputError.h"
+#include "paramWriter.h"
+#include "topoFiles.h"
+
+#include <algorithm>
+#include <charconv>
+#include <filesystem>
+#include <ostream>
+#include <sstream>
+
+namespace fs = std::filesystem;
+
+std::string prepareUsage() {
+    return "Usage: prepareTopography [options] DEM.asc\n"
+           "\n"
+           "Turns a digital elevation model into the topography inputs of runoffSim.\n"
+           "DEM.asc is an ESRI ASCII grid in geographic coordinates (longitude and\n"
+           "latitude in degrees, square cells), as `gdal_translate -of AAIGrid` writes it.\n"
+           "\n"
+           "Depressions and flats are filled (Priority-Flood with a float32 epsilon), flow\n"
+           "directions follow the steepest descent, and every basin of at least\n"
+           "--min-cells cells is selected; its cells get the basin number, largest first.\n"
+           "A river mouth is the last cell before the water leaves the computed area\n"
+           "(the outer ring of the grid, which runoffSim never computes, or NODATA).\n"
+           "\n"
+           "Writes DIR/topoData/: modDem.bin, flowDir.bin, flowAcc.bin, riverNum.bin and\n"
+           "riverNumList.dat, and creates the empty run directories DIR/input, DIR/temp,\n"
+           "DIR/output, DIR/output/damData, DIR/output/resData and DIR/output/image.\n"
+           "riverNumList.dat has one line per basin: its number, the mouth's column and\n"
+           "row numbers (from 1 at the west and south), the cell count, the cells on the\n"
+           "longest flow path, the Strahler order at the mouth, and the mouth's longitude\n"
+           "and latitude.\n"
+           "A calculation-order cache in DIR/temp made for earlier topography is removed.\n"
+           "\n"
+           "Options:\n"
+           "  -o, --output DIR     project directory (default: the current directory)\n"
+           "  -m, --min-cells N    select every basin of at least N cells (default: 100)\n"
+           "  -n, --max-basins K   select at most the K largest of them (default: all)\n"
+           "  -p, --param-file     also write DIR/param-hsx-event-ver400.dat with this grid\n"
+           "                       and starting values for the rest; an existing file is kept\n"
+           "  -h, --help           show this text\n";
+}
+
+namespace {
+
+InputError usageError(const std::string& what) {
+    return InputError("Error: " + what + " Try prepareTopography --help.\n");
+}
+
+int32_t positiveCount(const std::string& option, const std::string& text) {
+    int32_t value = 0;
+    const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
+    if (ec != std::errc() || end != text.data() + text.size() || value < 1) {
+        throw usageError(option + " needs a whole number of at least 1, not \"" + text + "\".");
+    }
+    return value;
+}
+
+}  // namespace
+
+PrepareOptions parsePrepareOptions(const std::vector<std::string>& args) {
+    PrepareOptions options;
+    bool haveDem = false;
+    for (std::size_t k = 0; k < args.size(); ++k) {
+        std::string arg = args[k], value;
+        const bool isLong = arg.rfind("--", 0) == 0;
+        const std::size_t eq = arg.find('=');
+        if (isLong && eq != std::string::npos) {
+            value = arg.substr(eq + 1);
+            arg = arg.substr(0, eq);
+        }
+        auto takeValue = [&]() {
+            if (isLong && eq != std::string::npos) return value;
+            if (k + 1 >= args.size()) throw usageError(arg + " needs a value.");
+            return args[++k];
+        };
+        if (arg == "-h" || arg == "--help") {
+            options.help = true;
+        } else if (arg == "-o" || arg == "--output") {
+            options.projectDir = takeValue();
+        } else if (arg == "-m" || arg == "--min-cells") {
+            options.minCells = positiveCount(arg, takeValue());
+        } else if (arg == "-n" || arg == "--max-basins") {
+            options.maxBasins = positiveCount(arg, takeValue());
+        } else if (arg == "-p" || arg == "--param-file") {
+            options.writeParamFile = true;
+        } else if (arg.size() > 1 && arg[0] == '-') {
+            throw usageError("unknown option " + arg + ".");
+        } else if (haveDem) {
+            throw usageError("only one DEM can be prepared at a time.");
+        } else {
+            options.demPath = arg;
+            haveDem = true;
+        }
+    }
+    if (!haveDem && !options.help) throw usageError("no DEM file given.");
+    return options;
+}
+
+namespace {
+
+void reportGrid(std::ostream& out, const DemGrid& grid) {
+    std::size_t missing = 0;
+    for (std::size_t i = 0; i < grid.size(); ++i) missing += grid.hasData(i) ? 0 : 1;
+    std::ostringstream line;
+    line.precision(9);
+    line << "  " << grid.ncols << " columns x " << grid.nrows << " rows, cell size " << grid.cellsize * 3600.0
+         << " arc-seconds, " << missing << " cells without data\n";
+    out << line.str();
+}
+
+void reportBasins(std::ostream& out, const DemGrid& grid, const TopoData& topo, int32_t minCells) {
+    std::ostringstream text;
+    text << "Basins of at least " << minCells << " cells selected: " << topo.basins.size() << '\n';
+    const std::size_t shown = std::min<std::size_t>(topo.basins.size(), 20);
+    text.precision(9);
+    for (std::size_t k = 0; k < shown; ++k) {
+        const BasinSummary& b = topo.basins[k];
+        const int r = b.mouth / grid.ncols, c = b.mouth % grid.ncols;
+        text << "  basin " << b.number << ": " << b.cellCount << " cells, mouth at column " << c + 1 << ", row "
+            << grid.nrows - r << " (longitude " << grid.columnLongitude(c) << ", latitude " << grid.rowLatitude(r)
+            << ")\n";
+    }
+    if (shown < topo.basins.size()) text << "  ... and " << topo.basins.size() - shown << " smaller basins\n";
+    out << text.str();
+}
+
+// The run directories that runoffSim and the tools need but never create.
+void makeRunDirectories(const fs::path& project) {
+    for (const char* sub : {"input", "temp", "output", "output/damData", "output/resData", "output/image"}) {
+        std::error_code ec;
+        fs::create_directories(project / sub, ec);
+        if (ec) {
+            throw InputError("Error: the directory " + (project / sub).string() + " cannot be created: " +
+                             ec.message() + ".\n");
+        }
+    }
+}
+
+// runoffSim reuses its calculation order while the grid's size and corner are
+// unchanged, even when the accumulation changed: drop it with the old topography.
+void removeStaleOrder(const fs::path& project, std::ostream& out) {
+    for (const char* name : {"temp/numOfBasin.dat", "temp/orderedCell.dat"}) {
+        std::error_code ec;
+        if (fs::remove(project / name, ec)) out << "Remove the calculation order made for earlier topography: "
+                                                << (project / name).string() << '\n';
+    }
+}
+
+}  // namespace
+
+int runPrepare(const PrepareOptions& options, std::ostream& out) {
+    out << "Read " << options.demPath << '\n';
+    const DemGrid grid = readDemGrid(options.demPath);
+    reportGrid(out, grid);
+    out << "Fill depressions and flats, trace flow directions and accumulation\n";
+    const TopoData topo = prepareTopoData(grid, options.minCells, options.maxBasins);
+    out << "  " << topo.raisedCells << " cells raised, " << topo.mouthCount << " river mouths\n";
+    reportBasins(out, grid, topo, options.minCells);
+
+    const fs::path project(options.projectDir);
+    writeTopoData(options.projectDir, grid, topo, out);
+    makeRunDirectories(project);
+    removeStaleOrder(project, out);
+
+    ModelParams params = starterParams(grid);
+    printStudyArea(out, params);
+    if (options.writeParamFile) {
+        const fs::path path = project / "param-hsx-event-ver400.dat";
+        if (fs::exists(path)) {
+            out << "Keep the existing " << path.string() << '\n';
+        } else {
+            out << "Write " << path.string() << '\n';
+            writeFileAtomically(path.string(), paramFileText(params));
+        }
+    }
+    return 0;
+}

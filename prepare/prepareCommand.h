@@ -1,0 +1,33 @@
+#pragma once
+// The prepareTopography command: options, and the run from a DEM file to a
+// project directory with its topography inputs.
+
+#include <cstdint>
+#include <iosfwd>
+#include <string>
+#include <vector>
+
+struct PrepareOptions {
+    std::string demPath;             // ESRI ASCII grid in geographic coordinates
+    std::string projectDir = ".";    // the files go to projectDir/topoData/
+    int32_t minCells = 100;          // smallest basin selected, in cells
+    int32_t maxBasins = 0;           // at most this many basins, largest first; 0: no limit
+    bool writeParamFile = false;     // also write projectDir/param-hsx-event-ver400.dat
+    bool help = false;
+};
+
+// The --help text.
+std::string prepareUsage();
+
+// Parses the command-line arguments (without the program name). Throws
+// InputError for an unknown option, a missing or malformed value, or a DEM
+// path missing or given twice (unless --help is asked for).
+PrepareOptions parsePrepareOptions(const std::vector<std::string>& args);
+
+// Runs the preparation and reports on `out`: reads the DEM, conditions it,
+// traces the network, selects the basins, writes "topoData/", creates the
+// empty run directories the simulation needs, removes a calculation-order
+// cache made for other topography, prints the section-1 values and, if asked,
+// writes a parameter file (an existing one is kept). Returns 0; throws
+// InputError on bad input.
+int runPrepare(const PrepareOptions& options, std::ostream& out);

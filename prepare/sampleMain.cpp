@@ -1,0 +1,60 @@
+// makeSampleBasin: the synthetic sample basin of the examples.
+//   makeSampleBasin dem FILE.asc [COLS ROWS]   writes the sample DEM (default 120 x 100)
+//   makeSampleBasin inputs DIR [COLS ROWS]     after prepareTopography -o DIR FILE.asc:
+//                                              parameter file, storm, dam and reservoir
+
+#include "demGrid.h"
+#include "inputError.h"
+#include "sampleBasin.h"
+#include "topoFiles.h"
+
+#include <charconv>
+#include <iostream>
+#include <new>
+#include <sstream>
+#include <string>
+
+namespace {
+
+const char* const kUsage =
+    "Usage: makeSampleBasin dem FILE.asc [COLS ROWS]\n"
+    "       makeSampleBasin inputs DIR [COLS ROWS]\n"
+    "The first writes the sample DEM; prepare it with prepareTopography -o DIR FILE.asc,\n"
+    "then the second writes the parameter file, the storm, the dam and the reservoir into DIR.\n";
+
+int32_t gridSize(const char* text) {
+    int32_t value = 0;
+    const std::string s(text);
+    const auto [end, ec] = std::from_chars(s.data(), s.data() + s.size(), value);
+    if (ec != std::errc() || end != s.data() + s.size() || value < 10 || value > 20000) {
+        throw InputError("Error: the grid size must be a whole number from 10 to 20000, not \"" + s + "\".\n");
+    }
+    return value;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    try {
+        if (argc != 3 && argc != 5) throw InputError(kUsage);
+        const std::string stage = argv[1], path = argv[2];
+        const int32_t ncols = argc == 5 ? gridSize(argv[3]) : 120;
+        const int32_t nrows = argc == 5 ? gridSize(argv[4]) : 100;
+        if (stage == "dem") {
+            std::cout << "Write " << path << '\n';
+            std::ostringstream text;
+            writeDemGrid(text, makeSampleDem(ncols, nrows), 2);
+            writeFileAtomically(path, text.str());
+        } else if (stage == "inputs") {
+            writeSampleInputs(path, ncols, nrows, std::cout);
+        } else {
+            throw InputError(kUsage);
+        }
+        return 0;
+    } catch (const InputError& error) {
+        std::cout << error.message;
+    } catch (const std::bad_alloc&) {
+        std::cout << "Error: not enough memory for this grid.\n";
+    }
+    return 1;
+}
