@@ -182,8 +182,9 @@ void checkModelParams(const ModelParams& p) {
         throw fail("Error: Depth of capillary soil layer must be larger than that of non-capillary soil layer");
     }
     if (p.ROFinitial == 0.0) throw fail("Error: Initial runoff height must be larger than zero");
-    // The soil relation divides by Beta; zero has no meaning for the exponent.
-    if (p.Beta == 0.0) {
+    // The capillary layer's discharge divides by Beta: zero is no exponent where
+    // that layer exists (without one, Beta is never used).
+    if (p.Beta == 0.0 && p.Dm >= 2.2250738585072014e-308) {
         throw fail("Error: Exponent constant of unsaturated hydraulic conductivity must be larger than zero");
     }
 }

@@ -85,6 +85,7 @@ ModelParams readParamFile(std::ostream& out);
 // nothing, when the file cannot be opened: each tool has its own ending then.
 bool readParamFile(std::ostream& out, ToolParams& params);
 
-// The five "Set parameter data." checks on the parameter-file values (the four
-// of the file format plus Beta); a negative value passes, it selects a map.
+// The "Set parameter data." checks on the parameter-file values: the four of
+// the file format, then a zero Beta where a capillary layer would use it. A
+// negative value passes: it selects a map.
 void checkModelParams(const ModelParams& params);

@@ -73,8 +73,10 @@ void readMapValue(DistributedParam& param) {
     param.cellValue = v;
 }
 
-// The parameter-file checks, repeated on one cell's chosen values (maps can
-// give any value from 0 up). Nr matters only where there is a channel.
+// The values a map may give (0 or more) that would divide by zero: a zero
+// roughness (Nr only where there is a channel) and a zero Beta where the cell
+// has a capillary layer. A capillary layer deeper than both layers together is
+// accepted from a map, as its relation still gives finite values.
 void checkCellParameters(const CellGrid& grid, int32_t i, const CellParameters& v, bool channel) {
     auto fail = [&](const char* text) {
         return InputError(std::string("\n") + text + " at " + cellName(grid, i) + "\n\n");
@@ -83,10 +85,7 @@ void checkCellParameters(const CellGrid& grid, int32_t i, const CellParameters& 
     if (channel && v.nr == 0.0) {
         throw fail("Error: Manning roughmess coefficient for channel must be larger than zero");
     }
-    if (v.da > 0.0 && v.dm > 0.0 && v.dm > v.da) {
-        throw fail("Error: Depth of capillary soil layer must be larger than that of non-capillary soil layer");
-    }
-    if (v.beta == 0.0) {
+    if (v.beta == 0.0 && v.dm >= kSmallestNormal) {
         throw fail("Error: Exponent constant of unsaturated hydraulic conductivity must be larger than zero");
     }
 }

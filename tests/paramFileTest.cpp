@@ -251,6 +251,12 @@ TEST(ParamFile, LaterChecksInTheirOrder) {
     q.Ka = -1.0;
     q.Ns = -1.0;
     EXPECT_EQ(message(q), "");
+    q = p;
+    q.Beta = 0.0;
+    EXPECT_EQ(message(q),
+              "\nError: Exponent constant of unsaturated hydraulic conductivity must be larger than zero\n\n");
+    q.Dm = 0.0;  // no capillary layer: Beta is never used
+    EXPECT_EQ(message(q), "");
 }
 
 TEST(ToolParamFile, ReadsSectionsOneToThree) {
