@@ -168,7 +168,9 @@ bool stepChannel(Cell& cell, const CellGrid& grid, int day, int hour, int step, 
 
     const double qIn = upstreamInflow(grid, cell, at);
     newQ[0] = qIn;
-    newA[0] = std::pow(qIn / alpha, invM);
+    // A reservoir above can release a little less than nothing (its recurrence
+    // swings below zero once the inflow stops); such an inflow fills no area.
+    newA[0] = qIn < 0.0 ? 0.0 : std::pow(qIn / alpha, invM);
     if (!std::isfinite(newA[0])) return false;
     for (int j = 1; j <= n; ++j) {
         const double c1 = alpha * m * std::pow(oldA[j - 1], m - 1.0);

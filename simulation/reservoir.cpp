@@ -85,11 +85,7 @@ void route(Reservoir& reservoir, CellGrid& grid, int day, int hour, int step, in
     reservoir.prevInflow = inflow;
     const std::size_t t = seriesIndex(day, hour, step, stepsPerHour);
     cell.inflowSeries[t] = static_cast<float>(inflow);
-    // The trapezoidal recurrence can swing a little below zero once the inflow
-    // stops (by rounding with k = 0, by its own oscillation when 2k < dt); no
-    // cell can take a negative inflow, so the released discharge is at least 0.
-    // The state keeps its own value.
-    cell.dischargeSeries[t] = static_cast<float>(std::max(reservoir.outflow, 0.0));
+    cell.dischargeSeries[t] = static_cast<float>(reservoir.outflow);
 }
 
 void writeReservoirTables(const std::vector<Reservoir>& reservoirs, const CellGrid& grid, const ModelParams& params,

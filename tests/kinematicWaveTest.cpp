@@ -110,6 +110,23 @@ TEST(CellStep, NonFiniteFlowStopsAtOnce) {
     }
 }
 
+// Regression: a k = 0 reservoir released -2e-16 m3/s once its inflow fell back
+// to zero, and the channel below took a fractional power of it: NaN.
+TEST(CellStep, ChannelTakesASlightlyNegativeInflow) {
+    Cell upstream;
+    upstream.dischargeSeries = {-2.2e-16f};
+    Cell channel = slopeCell(1.0, 0.5, 4.0, 0.01, 10);
+    CellGrid grid(1, 2);
+    grid.cells[0] = upstream;
+    channel.upstream[0] = 0;
+    channel.numUpstream = 1;
+    std::string log;
+    ASSERT_TRUE(stepChannel(channel, grid, 0, 0, 0, log));
+    EXPECT_EQ(channel.chanQ[0], static_cast<double>(-2.2e-16f));
+    EXPECT_EQ(channel.chanA[0], 0.0);
+    EXPECT_EQ(channel.dischargeSeries[0], 0.0f);
+}
+
 // Pins the bits of two short events (an hour of heavy rain, then an hour dry):
 // a slope cell whose soil fills up, and a channel cell fed by an upstream
 // hydrograph. Any change in a formula, an evaluation order or an iteration
