@@ -112,6 +112,9 @@ void readParamFile(std::istream& in, const std::string& path, std::ostream& out,
     if (p.spaceSteps < 1) throw boxedError("Finite difference space step must be larger than zero");
     p.fdWeight = r.read<double>("Finite difference weight");
     out << "  Finite difference weight : " << p.fdWeight << '\n';
+    // A negative weight has no meaning (the scheme runs from explicit at 0 to
+    // implicit at 1) and makes the celerity iterations diverge or never end.
+    if (p.fdWeight < 0.0) throw boxedError("Finite difference weight must not be negative");
     p.stepsPerHour = 3600 / p.stepSeconds;
     out << "  Iteration times in 1 hour : " << p.stepsPerHour << '\n';
 
@@ -177,6 +180,7 @@ bool readParamFile(std::ostream& out, ToolParams& params) {
 void checkModelParams(const ModelParams& p) {
     auto fail = [](const char* text) { return InputError(std::string("\n") + text + "\n\n"); };
     if (p.Ns == 0.0) throw fail("Error: Manning roughmess coefficient for slope must be larger than zero");
+    if (p.Ns > 0.0 && p.Ns < kMinSlopeRoughness) throw fail(kSlopeRoughnessTooSmall);
     if (p.Nr == 0.0) throw fail("Error: Manning roughmess coefficient for channel must be larger than zero");
     if (p.Da > 0.0 && p.Dm > 0.0 && p.Dm > p.Da) {
         throw fail("Error: Depth of capillary soil layer must be larger than that of non-capillary soil layer");

@@ -85,6 +85,15 @@ ModelParams readParamFile(std::ostream& out);
 // nothing, when the file cannot be opened: each tool has its own ending then.
 bool readParamFile(std::ostream& out, ToolParams& params);
 
+// The smallest slope roughness a run accepts. Far below any real surface
+// (smooth concrete is about 0.01), a roughness makes the surface flow so fast
+// that the depth iteration of the slope can no longer meet its tolerance in
+// double precision, and every node of every step runs to the iteration limit.
+inline constexpr double kMinSlopeRoughness = 1e-6;
+inline constexpr const char* kSlopeRoughnessTooSmall =
+    "Error: Manning roughmess coefficient for slope must be at least 1e-06";
+
 // The five "Set parameter data." checks on the parameter-file values (the four
-// of the file format plus Beta); a negative value passes, it selects a map.
+// of the file format plus Beta), and the floor of the slope roughness; a
+// negative value passes, it selects a map.
 void checkModelParams(const ModelParams& params);

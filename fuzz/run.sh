@@ -24,11 +24,15 @@ if [ ! -d "$corpus" ]; then
   python3 fuzz/makeSeeds.py build/simulation/runoffSim "$corpus"
 fi
 mkdir -p "$artifacts"
+# Absolute paths: the targets change into their scratch project directory.
+corpus=$(realpath "$corpus")
+artifacts=$(realpath "$artifacts")
+dict=$(realpath fuzz/flood.dict)
 for t in "${targets[@]}"; do
   mkdir -p "$corpus/$t" "$artifacts/$t"
   log="$artifacts/$t/last.log"
   set +e
-  nice -n 10 "$build/fuzz/${t}Fuzz" "$corpus/$t" -dict=fuzz/flood.dict -max_total_time="$seconds" \
+  nice -n 10 "$build/fuzz/${t}Fuzz" "$corpus/$t" -dict="$dict" -max_total_time="$seconds" \
     -timeout=10 -rss_limit_mb=2048 -max_len=32768 -print_final_stats=1 \
     -artifact_prefix="$artifacts/$t/" >"$log" 2>&1
   status=$?

@@ -80,6 +80,7 @@ void checkCellParameters(const CellGrid& grid, int32_t i, const CellParameters& 
         return InputError(std::string("\n") + text + " at " + cellName(grid, i) + "\n\n");
     };
     if (v.ns == 0.0) throw fail("Error: Manning roughmess coefficient for slope must be larger than zero");
+    if (v.ns < kMinSlopeRoughness) throw fail(kSlopeRoughnessTooSmall);
     if (channel && v.nr == 0.0) {
         throw fail("Error: Manning roughmess coefficient for channel must be larger than zero");
     }
@@ -205,6 +206,9 @@ void setMouthParams(CellGrid& grid, int32_t i) {
         const Cell& up = grid.cells[static_cast<std::size_t>(mouth.upstream[static_cast<std::size_t>(k)])];
         if (up.flowAcc < 0) continue;
         if (channelMouth && up.kind != kChannelCell) continue;
+        // A channel of no upstream area has no width and an infinite
+        // coefficient; such a cell is never computed and gives the mouth nothing.
+        if (channelMouth && up.flowAcc <= 0) continue;
         mouth.flowLength = up.flowLength;
         mouth.slopeSine = up.slopeSine;
         mouth.slopeAlpha = up.slopeAlpha;

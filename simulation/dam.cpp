@@ -3,9 +3,11 @@
 #include "cellSetup.h"
 #include "dischargeOutput.h"
 #include "inputError.h"
+#include "memoryBudget.h"
 #include "paramFile.h"
 
 #include <algorithm>
+#include <cmath>
 #include <fstream>
 #include <istream>
 #include <ostream>
@@ -105,6 +107,9 @@ std::vector<Dam> readDams(CellGrid& grid, const std::vector<int32_t>& riverNumLi
         const int64_t count = readItem<int64_t>(in, 0);
         if (count < 0) throw damListError(0, "the number of dams is negative.");
         const std::size_t steps = static_cast<std::size_t>(params.days) * 24 * static_cast<std::size_t>(params.stepsPerHour);
+        // Every dam adds series as long as the run: a long list on a long run
+        // must stop with a message before memory runs out.
+        const double available = availableMemoryBytes();
         for (int64_t k = 1; k <= count; ++k) {
             const int record = static_cast<int>(std::min<int64_t>(k, INT32_MAX));
             Dam dam;
@@ -125,6 +130,7 @@ std::vector<Dam> readDams(CellGrid& grid, const std::vector<int32_t>& riverNumLi
             Cell& cell = grid.cells[static_cast<std::size_t>(dam.cell)];
             cell.kind = kDamCell;
             dam.outflowPath = "./input/realDamOutflow/real" + dam.name + ".dat";
+            requireMemory(static_cast<double>(k) * damMemoryBytes(params), available);
             if (dam.kind == 0) {
                 if (!std::ifstream(dam.outflowPath)) {
                     throw InputError("Dam outflow file cannot open.\nFile Name : " + dam.outflowPath + "\n");
@@ -181,6 +187,12 @@ void operate(Dam& dam, CellGrid& grid, int day, int hour, int step, int stepsPer
     dam.storage = dam.storage + (inflow - release) * dt;
     const std::size_t t = seriesIndex(day, hour, step, stepsPerHour);
     dam.storageSeries[t] = static_cast<float>(dam.storage);
+    if (!std::isfinite(dam.storageSeries[t])) {
+        throw InputError("Error: the storage of dam " + dam.name + " at " + cellName(grid, dam.cell) +
+                         " is no longer a finite number at day " + std::to_string(day) + ", hour " +
+                         std::to_string(hour) + ", step " + std::to_string(step) +
+                         " (counted from 0); check its inflow. Simulation ends\n");
+    }
     cell.inflowSeries[t] = static_cast<float>(inflow);
     cell.dischargeSeries[t] = static_cast<float>(release);
 }
@@ -199,7 +211,7 @@ void writeDamTables(const std::vector<Dam>& dams, const CellGrid& grid, const Mo
         std::ofstream table("./output/damData/" + dam.name + "IQS.dat");
         if (!table) continue;
         const Cell& cell = grid.cells[static_cast<std::size_t>(dam.cell)];
-        int counter = 0;
+        int64_t counter = 0;  // up to days x 24, which may pass the int32 range
         for (int day = 0; day < params.days; ++day) {
             for (int hour = 0; hour < 24; ++hour) {
                 const float inflow = hourlyMeanInflow(cell, day, hour, params.stepsPerHour);

@@ -33,11 +33,13 @@ void checkOrderFitsGrid(const CalcOrder& order, const CellGrid& grid) {
     }
 }
 
-// The outflow a dam or reservoir stored must be finite like any other.
+// The outflow and inflow a dam or reservoir stored must be finite like any other.
 void checkStoredOutflow(const CellGrid& grid, int32_t i, int day, int hour, int step, int stepsPerHour) {
     const Cell& cell = grid.cells[static_cast<std::size_t>(i)];
     const std::size_t at = seriesIndex(day, hour, step, stepsPerHour);
-    if (at < cell.dischargeSeries.size() && !std::isfinite(cell.dischargeSeries[at])) {
+    const bool outflowFinite = at >= cell.dischargeSeries.size() || std::isfinite(cell.dischargeSeries[at]);
+    const bool inflowFinite = at >= cell.inflowSeries.size() || std::isfinite(cell.inflowSeries[at]);
+    if (!outflowFinite || !inflowFinite) {
         throw InputError(nonFiniteMessage(grid, i, EventStop{true, day, hour, step}));
     }
 }
