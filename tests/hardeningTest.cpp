@@ -3,14 +3,16 @@
 // wrong before the fix.
 
 #include "dam.h"
+#include "dischargeImage.h"
 #include "driver.h"
 #include "memoryBudget.h"
 #include "paramFile.h"
-#include "testProject.h"
+#include "toolProject.h"
 
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <limits>
 
 namespace {
 
@@ -159,6 +161,25 @@ TEST(Hardening, OutputsThatCannotBeWrittenStopBeforeTheLoop) {
     const double without = writableBytes("./output/", {});
     const double with = writableBytes("./output/", {"./output/old.bin", "./output/absent.bin"});
     EXPECT_NEAR(with - without, 8 << 20, 4 << 20);
+}
+
+}  // namespace
+
+namespace {
+
+// An infinite value in a discharge file became the top of the automatic range:
+// the range line printed "inf" and every finite value was drawn at level 0.
+// It now takes no part in the range, like NaN, and is drawn above the range.
+TEST(Hardening, InfiniteDischargeTakesNoPartInTheImageRange) {
+    ToolProject project(6, 5, 1);
+    std::vector<float> frame(30, 1.0f);
+    frame[2 * 6 + 2] = 4.0f;
+    frame[3 * 6 + 3] = std::numeric_limits<float>::infinity();
+    writeFrames("dischargeHourlyMean.bin", frame, 24);
+    std::istringstream console("n\n");
+    const RunResult r = runCaptured([&](std::ostream& out) { return runDischargeImage(kImageHourly, console, out); });
+    EXPECT_EQ(r.status, 0);
+    EXPECT_NE(r.output.find("Maximun discharge = 4 Minimum discharge = 1\n"), std::string::npos) << r.output;
 }
 
 }  // namespace

@@ -131,13 +131,16 @@ bool askManualRange(std::istream& in, std::ostream& out, DischargeRange& range) 
 }
 
 // The range of every non-negative value of the first `frames` frames, in file
-// order. NaN takes no part (every comparison with it is false).
+// order. NaN and infinity take no part (every comparison with NaN is false).
 DischargeRange automaticRange(FrameFile& file, int64_t frames, std::vector<float>& frame) {
     DischargeRange range{-1.0f, 10000.0f};
     for (int64_t f = 0; f < frames; ++f) {
         readFrame(file, frame, frames);
         for (const float v : frame) {
             if (v < 0.0f) continue;
+            // An infinite value is damage, not a discharge: as the top of the
+            // range it would make every other level 0.
+            if (std::isinf(v)) continue;
             if (v > range.maxDischarge) range.maxDischarge = v;
             if (v < range.minDischarge) range.minDischarge = v;
         }
