@@ -15,12 +15,14 @@
 
 struct ModelParams;
 
-// Where a cell's event stopped because a value left the finite numbers.
+// Where a cell's event stopped because a value left the finite numbers, or a
+// float32 sum that the outputs take over an hour would.
 struct EventStop {
     bool stopped = false;
     int day = 0;
     int hour = 0;
     int step = 0;
+    bool hourSum = false;  // every step was finite, but the float32 sum of the hour overflows
 };
 
 // Runs slope or channel cell i through the whole event: setRainfall, then its

@@ -183,3 +183,28 @@ TEST(Hardening, InfiniteDischargeTakesNoPartInTheImageRange) {
 }
 
 }  // namespace
+
+namespace {
+
+// A recorded release of 3e38 m3/s is a finite float32 at every step, but the
+// float32 sum of an hour's steps overflows: the hourly means in the discharge
+// files and the dam table were infinite. Such an hour now stops the run.
+TEST(Hardening, HourWhoseMeanOverflowsStopsTheRun) {
+    ScratchDir dir({"topoData", "input", "input/realDamOutflow", "temp", "output", "output/damData",
+                    "output/resData"});
+    smallBasin().write();
+    writeText(kModelParamPath, ParamText().text());
+    writeText("input/rain10min.dat", "");
+    writeText("input/dam.dat", "1\n1 0 3 2 0 0 0 0 A\n");  // on (2, 2)
+    std::string releases;
+    for (int h = 0; h < 24; ++h) releases += "0 0 3e38\n";
+    writeText("input/realDamOutflow/realA.dat", releases);
+    const RunResult r = runCaptured(runSimulation);
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(lastLine(r.output),
+              "Error: the flow at column 3, row 2 is too large to be averaged over day 0, hour 0 (counted from 0); "
+              "check this cell's parameters and inputs. Simulation ends");
+    EXPECT_FALSE(std::filesystem::exists("output/dischargeHourlyMean.bin"));
+}
+
+}  // namespace
