@@ -14,5 +14,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
     } catch (const InputError& error) {
         checkStopMessage(error);
     }
+    // The series written, complete or not, hold finite numbers only.
+    for (const auto& entry : std::filesystem::directory_iterator(".")) {
+        if (entry.path().extension() == ".dat") checkTextFinite(entry.path());
+    }
     return 0;
 }

@@ -4,6 +4,7 @@
 
 #include "dam.h"
 #include "dischargeImage.h"
+#include "dischargeSeries.h"
 #include "driver.h"
 #include "memoryBudget.h"
 #include "paramFile.h"
@@ -205,6 +206,27 @@ TEST(Hardening, HourWhoseMeanOverflowsStopsTheRun) {
               "Error: the flow at column 3, row 2 is too large to be averaged over day 0, hour 0 (counted from 0); "
               "check this cell's parameters and inputs. Simulation ends");
     EXPECT_FALSE(std::filesystem::exists("output/dischargeHourlyMean.bin"));
+}
+
+}  // namespace
+
+namespace {
+
+// A NaN in a discharge file was copied into the cell's series as "nan". The
+// extractor now stops at it with a message naming the file and the frame.
+TEST(Hardening, SeriesExtractorStopsAtANonFiniteValueOfItsCell) {
+    ToolProject project(4, 3, 1);
+    std::vector<float> frames(24 * 12, 0.5f);
+    frames[5 * 12 + 1 * 4 + 2] = std::nanf("");  // frame 6, column 3, row 2
+    writeBinary("dischargeHourlyMean.bin", frames);
+    std::istringstream console("3 2\n");
+    const RunResult r = runCaptured([&](std::ostream& out) {
+        return runDischargeSeries(seriesHourlyConfig(), console, out);
+    });
+    EXPECT_EQ(r.status, 1);
+    EXPECT_TRUE(endsWith(r.output, "Discharge data ./dischargeHourlyMean.bin holds a value that is not a finite "
+                                   "number for this cell in frame 6.\n"));
+    EXPECT_EQ(readFile("3-2_hourlyMeanDischarge.dat"), "60 0.5\n120 0.5\n180 0.5\n240 0.5\n300 0.5\n");
 }
 
 }  // namespace
