@@ -186,6 +186,7 @@ void checkModelParams(const ModelParams& p) {
         throw fail("Error: Depth of capillary soil layer must be larger than that of non-capillary soil layer");
     }
     if (p.ROFinitial == 0.0) throw fail("Error: Initial runoff height must be larger than zero");
+    if (p.ROFinitial > kMaxIntensity) throw fail("Error: Initial runoff height must not exceed 1e+06 mm/hr");
     // The soil relation divides by Beta; zero has no meaning for the exponent.
     if (p.Beta == 0.0) {
         throw fail("Error: Exponent constant of unsaturated hydraulic conductivity must be larger than zero");

@@ -93,6 +93,12 @@ inline constexpr double kMinSlopeRoughness = 1e-6;
 inline constexpr const char* kSlopeRoughnessTooSmall =
     "Error: Manning roughmess coefficient for slope must be at least 1e-06";
 
+// The largest rainfall or initial runoff intensity a run accepts, mm/h. The
+// heaviest rain ever measured is about 2000 mm/h; far above that, the slope
+// flow grows so large that its iterations can no longer meet their absolute
+// tolerance and every node of every step runs to the iteration limits.
+inline constexpr double kMaxIntensity = 1e6;
+
 // The five "Set parameter data." checks on the parameter-file values (the four
 // of the file format plus Beta), and the floor of the slope roughness; a
 // negative value passes, it selects a map.

@@ -248,6 +248,10 @@ void setupCells(CellGrid& grid, const ModelParams& params, std::ostream& out) {
             v.dm = table[kDm].value();
             v.beta = table[kBeta].value();
             checkCellParameters(grid, i, v, cell.flowAcc > params.channelThreshold);
+            if (table[kROFinitial].value() > kMaxIntensity) {
+                throw InputError("\nError: Initial runoff height must not exceed 1e+06 mm/hr at " + cellName(grid, i) +
+                                 "\n\n");
+            }
             const Cell* downstream =
                 cell.downstream == kNoCell ? nullptr : &grid.cells[static_cast<std::size_t>(cell.downstream)];
             setupCell(cell, downstream, v, params);

@@ -11,10 +11,24 @@
 #include <fstream>
 #include <istream>
 #include <ostream>
+#include <sstream>
 
 namespace {
 
 const char* const kDamListPath = "./input/dam.dat";
+
+// The largest release a dam may be given, m3/s: far beyond any river (the
+// largest carry about 2e5 m3/s). Above it the slope cells downstream can no
+// longer meet the absolute tolerance of their iterations, and a run of a few
+// cells never ends.
+constexpr double kMaxRelease = 1e9;
+
+// A real in the default stream format, for messages.
+std::string realText(double value) {
+    std::ostringstream text;
+    text << value;
+    return text.str();
+}
 
 InputError damListError(int record, const std::string& what) {
     return InputError("Error: " + std::string(kDamListPath) + " record " + std::to_string(record) + ": " + what +
@@ -59,6 +73,10 @@ std::vector<double> readRecordedReleases(const std::string& path, const ModelPar
         if (!(in >> skip >> skip >> q)) {
             throw InputError("Error: " + path + " has no valid record for hour " + std::to_string(h + 1) + " (day " +
                              std::to_string(h / 24 + 1) + ", hour " + std::to_string(h % 24) + ").\n");
+        }
+        if (std::fabs(q) > kMaxRelease) {
+            throw InputError("Error: " + path + " hour " + std::to_string(h + 1) + ": the release " + realText(q) +
+                             " m3/s is beyond any river (at most 1e+09 m3/s).\n");
         }
         releases.push_back(q);
     }
@@ -118,6 +136,10 @@ std::vector<Dam> readDams(CellGrid& grid, const std::vector<int32_t>& riverNumLi
             const int64_t columnNumber = readItem<int64_t>(in, record);
             const int64_t rowNumber = readItem<int64_t>(in, record);
             const double q = readItem<double>(in, record);
+            if (std::fabs(q) > kMaxRelease) {
+                throw damListError(record,
+                                   "the release " + realText(q) + " m3/s is beyond any river (at most 1e+09 m3/s).");
+            }
             const double initial = readItem<double>(in, record);
             const double lower = readItem<double>(in, record);
             const double upper = readItem<double>(in, record);

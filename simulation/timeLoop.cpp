@@ -14,10 +14,8 @@ bool isListed(const std::vector<int32_t>& riverNumList, int32_t riverNum) {
     return std::find(riverNumList.begin(), riverNumList.end(), riverNum) != riverNumList.end();
 }
 
-// Whether the float32 sums that the writer takes over one hour of a series
-// stay finite: the hour's sum and, when the step divides 10 minutes, the six
-// 10-minute sums, each added in step order as the means add them. Values that
-// are each finite can still overflow such a sum.
+}  // namespace
+
 bool hourSumsFinite(const std::vector<float>& series, int day, int hour, int stepsPerHour, int stepsPer10min) {
     if (series.empty()) return true;
     const float* values = series.data() + seriesIndex(day, hour, 0, stepsPerHour);
@@ -31,6 +29,8 @@ bool hourSumsFinite(const std::vector<float>& series, int day, int hour, int ste
     }
     return true;
 }
+
+namespace {
 
 // Steps in 10 minutes when the step divides them, else 0 (the writer then
 // averages by time in double precision, which cannot overflow).

@@ -25,6 +25,12 @@ struct EventStop {
     bool hourSum = false;  // every step was finite, but the float32 sum of the hour overflows
 };
 
+// Whether the float32 sums that the writer takes over one hour of a series
+// stay finite: the hour's sum and, when stepsPer10min > 0, the six 10-minute
+// sums, each added in step order as the means add them. Values that are each
+// finite can still overflow such a sum. An empty series passes.
+bool hourSumsFinite(const std::vector<float>& series, int day, int hour, int stepsPerHour, int stepsPer10min);
+
 // Runs slope or channel cell i through the whole event: setRainfall, then its
 // step, for every day, hour and step in order. Requires every upstream cell's
 // series to be complete; writes cell i's series for every step (up to a stop).

@@ -8,6 +8,8 @@
 #include "driver.h"
 #include "memoryBudget.h"
 #include "paramFile.h"
+#include "rainfall.h"
+#include "timeLoop.h"
 #include "toolProject.h"
 
 #include <gtest/gtest.h>
@@ -187,10 +189,22 @@ TEST(Hardening, InfiniteDischargeTakesNoPartInTheImageRange) {
 
 namespace {
 
-// A recorded release of 3e38 m3/s is a finite float32 at every step, but the
-// float32 sum of an hour's steps overflows: the hourly means in the discharge
-// files and the dam table were infinite. Such an hour now stops the run.
+// A release of 3e38 m3/s is a finite float32 at every step, but the float32
+// sum of an hour's steps overflows: the hourly means in the discharge files and
+// the dam table were infinite. Such an hour now stops the run; and a release
+// beyond any river is rejected where it is read (downstream slope cells could
+// not meet their iteration tolerance with it and the run never ended).
 TEST(Hardening, HourWhoseMeanOverflowsStopsTheRun) {
+    std::vector<float> series(2 * 60, 1.0f);
+    EXPECT_TRUE(hourSumsFinite(series, 0, 1, 60, 10));
+    series[60 + 5] = -3e38f;
+    std::fill(series.begin() + 70, series.begin() + 75, 1e38f);  // minutes 10..20 of hour 1 overflow,
+                                                                 // the hour's running sum does not
+    EXPECT_TRUE(hourSumsFinite(series, 0, 0, 60, 10));
+    EXPECT_FALSE(hourSumsFinite(series, 0, 1, 60, 10));
+    EXPECT_TRUE(hourSumsFinite(series, 0, 1, 60, 0));  // no 10-minute sums: the step does not divide them
+    EXPECT_TRUE(hourSumsFinite({}, 0, 0, 60, 10));
+
     ScratchDir dir({"topoData", "input", "input/realDamOutflow", "temp", "output", "output/damData",
                     "output/resData"});
     smallBasin().write();
@@ -198,13 +212,16 @@ TEST(Hardening, HourWhoseMeanOverflowsStopsTheRun) {
     writeText("input/rain10min.dat", "");
     writeText("input/dam.dat", "1\n1 0 3 2 0 0 0 0 A\n");  // on (2, 2)
     std::string releases;
-    for (int h = 0; h < 24; ++h) releases += "0 0 3e38\n";
+    for (int h = 0; h < 24; ++h) releases += h == 3 ? "0 0 3e38\n" : "0 0 1.5\n";
     writeText("input/realDamOutflow/realA.dat", releases);
-    const RunResult r = runCaptured(runSimulation);
+    RunResult r = runCaptured(runSimulation);
     EXPECT_EQ(r.status, 1);
-    EXPECT_EQ(lastLine(r.output),
-              "Error: the flow at column 3, row 2 is too large to be averaged over day 0, hour 0 (counted from 0); "
-              "check this cell's parameters and inputs. Simulation ends");
+    EXPECT_EQ(lastLine(r.output), "Error: ./input/realDamOutflow/realA.dat hour 4: the release 3e+38 m3/s is beyond "
+                                  "any river (at most 1e+09 m3/s).");
+    writeText("input/dam.dat", "1\n1 2 3 2 -2e9 0 0 0 A\n");
+    r = runCaptured(runSimulation);
+    EXPECT_EQ(lastLine(r.output), "Error: ./input/dam.dat record 1: the release -2e+09 m3/s is beyond any river (at "
+                                  "most 1e+09 m3/s).");
     EXPECT_FALSE(std::filesystem::exists("output/dischargeHourlyMean.bin"));
 }
 
@@ -227,6 +244,40 @@ TEST(Hardening, SeriesExtractorStopsAtANonFiniteValueOfItsCell) {
     EXPECT_TRUE(endsWith(r.output, "Discharge data ./dischargeHourlyMean.bin holds a value that is not a finite "
                                    "number for this cell in frame 6.\n"));
     EXPECT_EQ(readFile("3-2_hourlyMeanDischarge.dat"), "60 0.5\n120 0.5\n180 0.5\n240 0.5\n300 0.5\n");
+}
+
+}  // namespace
+
+namespace {
+
+// Fuzzing (wholeRun, a timeout): a binary rainfall value of 4.4e27 mm/h made
+// the slope flow so large that its Newton iteration could never meet its
+// absolute tolerance; every node of every step ran to both iteration limits
+// and a run of a few cells did not end. Intensities above 1e6 mm/h (rain or
+// initial runoff) are now rejected where they are read.
+TEST(Hardening, IntensitiesBeyondAnyStormAreRejected) {
+    ModelParams p;
+    p.rainRows = 1;
+    p.rainCols = 2;
+    p.days = 1;
+    p.obsPerHour = 1;
+    RainGrid rain = makeRainGrid(p);
+    std::istringstream text("0 0 0 0 0 0 0 5.5 1e6\n0 0 0 0 0 0 0 2 1.5e6\n");
+    RunResult r = runCaptured([&](std::ostream&) { return readRainText(rain, text, "rain.txt"), 0; });
+    EXPECT_EQ(r.output, "Error: rain.txt record 2, rainfall point column 2, row 1: 1.5e6 mm/h is beyond any rainfall "
+                        "intensity (at most 1e+06 mm/h).\n");
+    EXPECT_EQ(rain.at(0, 1).rainSeries[0], 1e6f);  // the bound itself is accepted
+
+    const float frame[4] = {1.0f, 2.0f, 3.0f, 4.4e27f};
+    std::istringstream binary(std::string(reinterpret_cast<const char*>(frame), sizeof frame));
+    r = runCaptured([&](std::ostream&) { return readRainBinary(rain, binary, "rain.bin"), 0; });
+    EXPECT_EQ(r.output, "Error: rain.bin frame 2, rainfall point column 2, row 1: 4.4e+27 mm/h is beyond any "
+                        "rainfall intensity (at most 1e+06 mm/h).\n");
+
+    ParamText q;
+    q[ParamText::kROFinitial] = "2e6";
+    r = readParams(q);
+    EXPECT_EQ(lastLine(r.output), "Error: Initial runoff height must not exceed 1e+06 mm/hr");
 }
 
 }  // namespace
