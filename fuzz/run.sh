@@ -7,7 +7,9 @@
 # target runs. Environment: BUILD (default build-fuzz, configured with
 # -DFLOOD_FUZZ=ON), CORPUS (default fuzz-corpus; created and seeded from
 # fuzz/makeSeeds.py on first use), ARTIFACTS (default fuzz-artifacts: crash,
-# timeout and out-of-memory inputs). Prints one summary line per target.
+# timeout and out-of-memory inputs). Each target runs in fork mode with one
+# worker, so it goes on after a finding and collects every one it meets.
+# Prints one summary line per target.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 seconds=${1:-300}
@@ -34,8 +36,9 @@ for t in "${targets[@]}"; do
   set +e
   nice -n 10 "$build/fuzz/${t}Fuzz" "$corpus/$t" -dict="$dict" -max_total_time="$seconds" \
     -timeout=10 -rss_limit_mb=2048 -max_len=32768 -print_final_stats=1 \
+    -fork=1 -ignore_timeouts=1 -ignore_crashes=1 -ignore_ooms=1 \
     -artifact_prefix="$artifacts/$t/" >"$log" 2>&1
   status=$?
   set -e
-  echo "$t: exit $status, $(grep -E '^#[0-9]+.*(DONE|pulse|NEW|REDUCE)' "$log" | tail -1 | cut -c1-100)"
+  echo "$t: exit $status, $(grep -E '^#[0-9]+' "$log" | tail -1 | cut -c1-100)"
 done
