@@ -23,6 +23,11 @@ const char* const kDamListPath = "./input/dam.dat";
 // cells never ends.
 constexpr double kMaxRelease = 1e9;
 
+// The largest storage a dam may be given, m3: far beyond any reservoir (the
+// largest hold about 2e11 m3). The hourly storage of the table is a float32,
+// which a storage near its range would turn into an infinity.
+constexpr double kMaxStorage = 1e15;
+
 // A real in the default stream format, for messages.
 std::string realText(double value) {
     std::ostringstream text;
@@ -143,6 +148,12 @@ std::vector<Dam> readDams(CellGrid& grid, const std::vector<int32_t>& riverNumLi
             const double initial = readItem<double>(in, record);
             const double lower = readItem<double>(in, record);
             const double upper = readItem<double>(in, record);
+            for (const double storage : {initial, lower, upper}) {
+                if (std::fabs(storage) > kMaxStorage) {
+                    throw damListError(record, "the storage " + realText(storage) +
+                                                   " m3 is beyond any reservoir (at most 1e+15 m3).");
+                }
+            }
             dam.name = readStructureName(in, kDamListPath, record);
 
             // Set-up: the cell, its kind, the recorded releases of kind 0.

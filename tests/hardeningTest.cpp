@@ -281,3 +281,23 @@ TEST(Hardening, IntensitiesBeyondAnyStormAreRejected) {
 }
 
 }  // namespace
+
+namespace {
+
+// Fuzzing (structures, a NaN/infinity finding): an initial storage of -1e40 m3
+// is a valid double, but the table's hourly storage is a float32, so the dam
+// table showed "-inf" in every hour. Storages beyond any reservoir are now
+// rejected where the dam list is read.
+TEST(Hardening, DamStorageBeyondAnyReservoirIsRejected) {
+    ScratchDir dir;
+    smallBasin().write();
+    writeText(kModelParamPath, ParamText().text());
+    writeText("input/rain10min.dat", "");
+    writeText("input/dam.dat", "1\n7 2 3 2 0 -.01e042 0 0 4\n");
+    const RunResult r = runCaptured(runSimulation);
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(lastLine(r.output),
+              "Error: ./input/dam.dat record 1: the storage -1e+40 m3 is beyond any reservoir (at most 1e+15 m3).");
+}
+
+}  // namespace
