@@ -112,6 +112,9 @@ void readParamFile(std::istream& in, const std::string& path, std::ostream& out,
     if (p.spaceSteps < 1) throw boxedError("Finite difference space step must be larger than zero");
     p.fdWeight = r.read<double>("Finite difference weight");
     out << "  Finite difference weight : " << p.fdWeight << '\n';
+    // A negative weight has no meaning (the scheme runs from explicit at 0 to
+    // implicit at 1) and makes the celerity iterations diverge or never end.
+    if (p.fdWeight < 0.0) throw boxedError("Finite difference weight must not be negative");
     p.stepsPerHour = 3600 / p.stepSeconds;
     out << "  Iteration times in 1 hour : " << p.stepsPerHour << '\n';
 
@@ -182,6 +185,9 @@ void checkModelParams(const ModelParams& p) {
         throw fail("Error: Depth of capillary soil layer must be larger than that of non-capillary soil layer");
     }
     if (p.ROFinitial == 0.0) throw fail("Error: Initial runoff height must be larger than zero");
+    // Beyond the four checks above: values that would hang or break the model.
+    if (p.Ns > 0.0 && p.Ns < kMinSlopeRoughness) throw fail(kSlopeRoughnessTooSmall);
+    if (p.ROFinitial > kMaxIntensity) throw fail("Error: Initial runoff height must not exceed 1e+06 mm/hr");
     // The capillary layer's discharge divides by Beta: zero is no exponent where
     // that layer exists (without one, Beta is never used).
     if (p.Beta == 0.0 && p.Dm >= 2.2250738585072014e-308) {

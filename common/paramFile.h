@@ -85,7 +85,22 @@ ModelParams readParamFile(std::ostream& out);
 // nothing, when the file cannot be opened: each tool has its own ending then.
 bool readParamFile(std::ostream& out, ToolParams& params);
 
+// The smallest slope roughness a run accepts. Far below any real surface
+// (smooth concrete is about 0.01), a roughness makes the surface flow so fast
+// that the depth iteration of the slope can no longer meet its tolerance in
+// double precision, and every node of every step runs to the iteration limit.
+inline constexpr double kMinSlopeRoughness = 1e-6;
+inline constexpr const char* kSlopeRoughnessTooSmall =
+    "Error: Manning roughmess coefficient for slope must be at least 1e-06";
+
+// The largest rainfall or initial runoff intensity a run accepts, mm/h. The
+// heaviest rain ever measured is about 2000 mm/h; far above that, the slope
+// flow grows so large that its iterations can no longer meet their absolute
+// tolerance and every node of every step runs to the iteration limits.
+inline constexpr double kMaxIntensity = 1e6;
+
 // The "Set parameter data." checks on the parameter-file values: the four of
-// the file format, then a zero Beta where a capillary layer would use it. A
-// negative value passes: it selects a map.
+// the file format, the bounds of the slope roughness and the initial runoff,
+// then a zero Beta where a capillary layer would use it. A negative value
+// passes: it selects a map.
 void checkModelParams(const ModelParams& params);

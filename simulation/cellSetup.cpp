@@ -82,6 +82,7 @@ void checkCellParameters(const CellGrid& grid, int32_t i, const CellParameters& 
         return InputError(std::string("\n") + text + " at " + cellName(grid, i) + "\n\n");
     };
     if (v.ns == 0.0) throw fail("Error: Manning roughmess coefficient for slope must be larger than zero");
+    if (v.ns < kMinSlopeRoughness) throw fail(kSlopeRoughnessTooSmall);
     if (channel && v.nr == 0.0) {
         throw fail("Error: Manning roughmess coefficient for channel must be larger than zero");
     }
@@ -204,6 +205,9 @@ void setMouthParams(CellGrid& grid, int32_t i) {
         const Cell& up = grid.cells[static_cast<std::size_t>(mouth.upstream[static_cast<std::size_t>(k)])];
         if (up.flowAcc < 0) continue;
         if (channelMouth && up.kind != kChannelCell) continue;
+        // A channel of no upstream area has no width and an infinite
+        // coefficient; such a cell is never computed and gives the mouth nothing.
+        if (channelMouth && up.flowAcc <= 0) continue;
         mouth.flowLength = up.flowLength;
         mouth.slopeSine = up.slopeSine;
         mouth.slopeAlpha = up.slopeAlpha;
@@ -243,6 +247,10 @@ void setupCells(CellGrid& grid, const ModelParams& params, std::ostream& out) {
             v.dm = table[kDm].value();
             v.beta = table[kBeta].value();
             checkCellParameters(grid, i, v, cell.flowAcc > params.channelThreshold);
+            if (table[kROFinitial].value() > kMaxIntensity) {
+                throw InputError("\nError: Initial runoff height must not exceed 1e+06 mm/hr at " + cellName(grid, i) +
+                                 "\n\n");
+            }
             const Cell* downstream =
                 cell.downstream == kNoCell ? nullptr : &grid.cells[static_cast<std::size_t>(cell.downstream)];
             setupCell(cell, downstream, v, params);

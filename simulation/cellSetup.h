@@ -40,9 +40,9 @@ void setInitialState(Cell& cell, double q0);
 
 // A river mouth (cell i) takes the flow geometry of its last qualifying
 // upstream cell: any upstream cell with non-negative accumulation for a slope
-// mouth, upstream channel cells only for a channel mouth (a slope cell has no
-// channel coefficient to give). A channel mouth without an upstream channel
-// cell keeps its own values.
+// mouth, upstream channel cells of positive accumulation only for a channel
+// mouth (a slope cell, or a channel of no upstream area, has no usable channel
+// coefficient to give). A channel mouth without such a cell keeps its own values.
 void setMouthParams(CellGrid& grid, int32_t i);
 
 // The cell loop of "Set parameter data." (after its checks): every cell with

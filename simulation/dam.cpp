@@ -3,16 +3,37 @@
 #include "cellSetup.h"
 #include "dischargeOutput.h"
 #include "inputError.h"
+#include "memoryBudget.h"
 #include "paramFile.h"
 
 #include <algorithm>
+#include <cmath>
 #include <fstream>
 #include <istream>
 #include <ostream>
+#include <sstream>
 
 namespace {
 
 const char* const kDamListPath = "./input/dam.dat";
+
+// The largest release a dam may be given, m3/s: far beyond any river (the
+// largest carry about 2e5 m3/s). Above it the slope cells downstream can no
+// longer meet the absolute tolerance of their iterations, and a run of a few
+// cells never ends.
+constexpr double kMaxRelease = 1e9;
+
+// The largest storage a dam may be given, m3: far beyond any reservoir (the
+// largest hold about 2e11 m3). The hourly storage of the table is a float32,
+// which a storage near its range would turn into an infinity.
+constexpr double kMaxStorage = 1e15;
+
+// A real in the default stream format, for messages.
+std::string realText(double value) {
+    std::ostringstream text;
+    text << value;
+    return text.str();
+}
 
 InputError damListError(int record, const std::string& what) {
     return InputError("Error: " + std::string(kDamListPath) + " record " + std::to_string(record) + ": " + what +
@@ -57,6 +78,14 @@ std::vector<double> readRecordedReleases(const std::string& path, const ModelPar
         if (!(in >> skip >> skip >> q)) {
             throw InputError("Error: " + path + " has no valid record for hour " + std::to_string(h + 1) + " (day " +
                              std::to_string(h / 24 + 1) + ", hour " + std::to_string(h % 24) + ").\n");
+        }
+        if (q < 0.0) {
+            throw InputError("Error: " + path + " hour " + std::to_string(h + 1) + ": the release " + realText(q) +
+                             " m3/s is negative.\n");
+        }
+        if (std::fabs(q) > kMaxRelease) {
+            throw InputError("Error: " + path + " hour " + std::to_string(h + 1) + ": the release " + realText(q) +
+                             " m3/s is beyond any river (at most 1e+09 m3/s).\n");
         }
         releases.push_back(q);
     }
@@ -105,6 +134,9 @@ std::vector<Dam> readDams(CellGrid& grid, const std::vector<int32_t>& riverNumLi
         const int64_t count = readItem<int64_t>(in, 0);
         if (count < 0) throw damListError(0, "the number of dams is negative.");
         const std::size_t steps = static_cast<std::size_t>(params.days) * 24 * static_cast<std::size_t>(params.stepsPerHour);
+        // Every dam adds series as long as the run: a long list on a long run
+        // must stop with a message before memory runs out.
+        const double available = availableMemoryBytes();
         for (int64_t k = 1; k <= count; ++k) {
             const int record = static_cast<int>(std::min<int64_t>(k, INT32_MAX));
             Dam dam;
@@ -113,9 +145,21 @@ std::vector<Dam> readDams(CellGrid& grid, const std::vector<int32_t>& riverNumLi
             const int64_t columnNumber = readItem<int64_t>(in, record);
             const int64_t rowNumber = readItem<int64_t>(in, record);
             const double q = readItem<double>(in, record);
+            // A negative release would send a negative discharge down the river.
+            if (q < 0.0) throw damListError(record, "the release " + realText(q) + " m3/s is negative.");
+            if (std::fabs(q) > kMaxRelease) {
+                throw damListError(record,
+                                   "the release " + realText(q) + " m3/s is beyond any river (at most 1e+09 m3/s).");
+            }
             const double initial = readItem<double>(in, record);
             const double lower = readItem<double>(in, record);
             const double upper = readItem<double>(in, record);
+            for (const double storage : {initial, lower, upper}) {
+                if (std::fabs(storage) > kMaxStorage) {
+                    throw damListError(record, "the storage " + realText(storage) +
+                                                   " m3 is beyond any reservoir (at most 1e+15 m3).");
+                }
+            }
             dam.name = readStructureName(in, kDamListPath, record);
 
             // Set-up: the cell, its kind, the recorded releases of kind 0.
@@ -125,6 +169,7 @@ std::vector<Dam> readDams(CellGrid& grid, const std::vector<int32_t>& riverNumLi
             Cell& cell = grid.cells[static_cast<std::size_t>(dam.cell)];
             cell.kind = kDamCell;
             dam.outflowPath = "./input/realDamOutflow/real" + dam.name + ".dat";
+            requireMemory(static_cast<double>(k) * damMemoryBytes(params), available);
             if (dam.kind == 0) {
                 if (!std::ifstream(dam.outflowPath)) {
                     throw InputError("Dam outflow file cannot open.\nFile Name : " + dam.outflowPath + "\n");
@@ -181,6 +226,12 @@ void operate(Dam& dam, CellGrid& grid, int day, int hour, int step, int stepsPer
     dam.storage = dam.storage + (inflow - release) * dt;
     const std::size_t t = seriesIndex(day, hour, step, stepsPerHour);
     dam.storageSeries[t] = static_cast<float>(dam.storage);
+    if (!std::isfinite(dam.storageSeries[t])) {
+        throw InputError("Error: the storage of dam " + dam.name + " at " + cellName(grid, dam.cell) +
+                         " is no longer a finite number at day " + std::to_string(day) + ", hour " +
+                         std::to_string(hour) + ", step " + std::to_string(step) +
+                         " (counted from 0); check its inflow. Simulation ends\n");
+    }
     cell.inflowSeries[t] = static_cast<float>(inflow);
     cell.dischargeSeries[t] = static_cast<float>(release);
 }
@@ -199,7 +250,7 @@ void writeDamTables(const std::vector<Dam>& dams, const CellGrid& grid, const Mo
         std::ofstream table("./output/damData/" + dam.name + "IQS.dat");
         if (!table) continue;
         const Cell& cell = grid.cells[static_cast<std::size_t>(dam.cell)];
-        int counter = 0;
+        int64_t counter = 0;  // up to days x 24, which may pass the int32 range
         for (int day = 0; day < params.days; ++day) {
             for (int hour = 0; hour < 24; ++hour) {
                 const float inflow = hourlyMeanInflow(cell, day, hour, params.stepsPerHour);

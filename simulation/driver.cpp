@@ -46,6 +46,12 @@ int runSimulation(std::ostream& out) {
     std::vector<Dam> dams = readDams(grid, riverNumList, params, out);
     std::vector<Reservoir> reservoirs = readReservoirs(grid, riverNumList, params, out);
     out.flush();
+    // A run whose results cannot be written stops before the long loop, not after.
+    requireDiskSpace(outputBytes(params, dams.size() + reservoirs.size()),
+                     writableBytes("./output/", {"./output/discharge10minSnapshot.bin", "./output/discharge10minMean.bin",
+                                                 "./output/dischargeHourlyMean.bin",
+                                                 "./output/totalRainDistribution.asc"}),
+                     "./output/");
 
     out << "\nRunoff simulation starts.\n";
     runTimeLoop(grid, order, riverNumList, rain, params, dams, reservoirs, out);

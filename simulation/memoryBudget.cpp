@@ -5,6 +5,7 @@
 #include "rainfall.h"
 
 #include <cstdio>
+#include <filesystem>
 #include <fstream>
 #include <string>
 
@@ -51,6 +52,49 @@ void requireMemory(double needed, double available) {
     std::snprintf(text, sizeof text,
                   "Error: this run needs about %.1f GB of memory, but only %.1f GB are available.\n", needed / 1e9,
                   available / 1e9);
+    throw InputError(text);
+}
+
+namespace {
+
+double stepsOfRun(const ModelParams& p) {
+    return static_cast<double>(p.days) * 24.0 * static_cast<double>(p.stepsPerHour);
+}
+
+}  // namespace
+
+double damMemoryBytes(const ModelParams& p) {
+    return stepsOfRun(p) * 8.0 + static_cast<double>(p.days) * 24.0 * 8.0;
+}
+
+double reservoirMemoryBytes(const ModelParams& p) { return stepsOfRun(p) * 4.0; }
+
+double outputBytes(const ModelParams& p, std::size_t structures) {
+    const double cells = static_cast<double>(p.ncols) * static_cast<double>(p.nrows);
+    const double hours = static_cast<double>(p.days) * 24.0;
+    // Per hour one hourly frame and six frames in each 10-minute file; a total
+    // is at most 13 characters and a blank; a table line at most about 64.
+    return cells * 4.0 * hours * 13.0 + cells * 14.0 + static_cast<double>(structures) * hours * 64.0;
+}
+
+double writableBytes(const char* dir, const std::vector<std::string>& overwritten) {
+    std::error_code ec;
+    const std::filesystem::space_info space = std::filesystem::space(dir, ec);
+    if (ec) return -1.0;
+    double bytes = static_cast<double>(space.available);
+    for (const std::string& path : overwritten) {
+        const std::uintmax_t size = std::filesystem::file_size(path, ec);
+        if (!ec) bytes += static_cast<double>(size);
+    }
+    return bytes;
+}
+
+void requireDiskSpace(double needed, double available, const char* dir) {
+    if (available < 0.0 || needed <= available) return;
+    char text[240];
+    std::snprintf(text, sizeof text,
+                  "Error: this run writes about %.1f GB into %s, but only %.1f GB can be written there.\n",
+                  needed / 1e9, dir, available / 1e9);
     throw InputError(text);
 }
 

@@ -4,7 +4,10 @@
 
 #include "grid.h"
 
+#include <cstddef>
 #include <cstdint>
+#include <string>
+#include <vector>
 
 struct ModelParams;
 
@@ -22,6 +25,24 @@ double modelMemoryBytes(const CellGrid& grid, const ModelParams& params);
 // Throws InputError when `needed` bytes exceed what is available (`available`
 // of 0 means unknown: no check).
 void requireMemory(double needed, double available);
+
+// Bytes of the series of one dam (its storage, its cell's inflow and its
+// recorded releases) or one reservoir (its cell's inflow).
+double damMemoryBytes(const ModelParams& params);
+double reservoirMemoryBytes(const ModelParams& params);
+
+// Bytes that the output stage writes into "./output/": the three discharge
+// files, the rainfall totals, and an hourly table per dam or reservoir.
+double outputBytes(const ModelParams& params, std::size_t structures);
+
+// Bytes that can still be written into `dir`: the free space plus what the
+// files about to be overwritten hold now. Negative when it cannot be told
+// (for example when the directory is missing).
+double writableBytes(const char* dir, const std::vector<std::string>& overwritten);
+
+// Throws InputError when `needed` bytes exceed `available` (negative:
+// unknown, no check).
+void requireDiskSpace(double needed, double available, const char* dir);
 
 // The grid must be addressable by 32-bit cell indices.
 void requireGridSize(const ModelParams& params);

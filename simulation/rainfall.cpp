@@ -206,6 +206,10 @@ void readRainText(RainGrid& rain, std::istream& in, const std::string& path) {
                     throw InputError(where + ", " + pointName(i, j) + ": \"" + scan.offendingText() +
                                      "\" is not a finite number.\n");
                 }
+                if (value > kMaxIntensity) {
+                    throw InputError(where + ", " + pointName(i, j) + ": " + scan.offendingText() +
+                                     " mm/h is beyond any rainfall intensity (at most 1e+06 mm/h).\n");
+                }
                 rain.at(i, j).rainSeries[record] = value;
             }
         }
@@ -226,12 +230,13 @@ void readRainBinary(RainGrid& rain, std::istream& in, const std::string& path) {
                                   static_cast<uint32_t>(b[2]) << 16 | static_cast<uint32_t>(b[3]) << 24;
             float value;
             std::memcpy(&value, &bits, 4);
-            if (!std::isfinite(value)) {
+            if (!std::isfinite(value) || value > kMaxIntensity) {
                 const int i = static_cast<int>(k / static_cast<std::size_t>(rain.rainCols));
                 const int j = static_cast<int>(k % static_cast<std::size_t>(rain.rainCols));
                 std::ostringstream text;
                 text << "Error: " << path << " frame " << f + 1 << ", " << pointName(i, j) << ": " << value
-                     << " is not a finite number.\n";
+                     << (std::isfinite(value) ? " mm/h is beyond any rainfall intensity (at most 1e+06 mm/h).\n"
+                                              : " is not a finite number.\n");
                 throw InputError(text.str());
             }
             rain.points[k].rainSeries[f] = value;

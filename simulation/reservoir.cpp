@@ -4,6 +4,7 @@
 #include "dam.h"
 #include "dischargeOutput.h"
 #include "inputError.h"
+#include "memoryBudget.h"
 #include "paramFile.h"
 
 #include <algorithm>
@@ -49,6 +50,7 @@ std::vector<Reservoir> readReservoirs(CellGrid& grid, const std::vector<int32_t>
     } else {
         const int64_t count = readItem<int64_t>(in, 0);
         if (count < 0) throw listError(0, "the number of reservoirs is negative.");
+        const double available = availableMemoryBytes();
         for (int64_t record = 1; record <= count; ++record) {
             Reservoir reservoir;
             reservoir.number = readItem<int32_t>(in, record);
@@ -60,6 +62,7 @@ std::vector<Reservoir> readReservoirs(CellGrid& grid, const std::vector<int32_t>
             reservoir.rowIndex = grid.rowOf(reservoir.cell);
             reservoir.columnIndex = grid.colOf(reservoir.cell);
             Cell& cell = grid.cells[static_cast<std::size_t>(reservoir.cell)];
+            requireMemory(static_cast<double>(record) * reservoirMemoryBytes(params), available);
             cell.kind = kReservoirCell;
             allocateInflowSeries(cell, params.days, params.stepsPerHour);
             reservoir.prevInflow = 0.0;
@@ -95,7 +98,7 @@ void writeReservoirTables(const std::vector<Reservoir>& reservoirs, const CellGr
         std::ofstream table("./output/resData/" + reservoir.name + "IQ.dat");
         if (!table) continue;
         const Cell& cell = grid.cells[static_cast<std::size_t>(reservoir.cell)];
-        int counter = 0;
+        int64_t counter = 0;  // up to days x 24, which may pass the int32 range
         for (int day = 0; day < params.days; ++day) {
             for (int hour = 0; hour < 24; ++hour) {
                 const float inflow = hourlyMeanInflow(cell, day, hour, params.stepsPerHour);

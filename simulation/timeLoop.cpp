@@ -14,6 +14,42 @@ bool isListed(const std::vector<int32_t>& riverNumList, int32_t riverNum) {
     return std::find(riverNumList.begin(), riverNumList.end(), riverNum) != riverNumList.end();
 }
 
+}  // namespace
+
+bool hourSumsFinite(const std::vector<float>& series, int day, int hour, int stepsPerHour, int stepsPer10min) {
+    if (series.empty()) return true;
+    const float* values = series.data() + seriesIndex(day, hour, 0, stepsPerHour);
+    float sum = 0.0f;
+    for (int i = 0; i < stepsPerHour; ++i) sum += values[i];
+    if (!std::isfinite(sum)) return false;
+    for (int s = 0; stepsPer10min > 0 && s < 6; ++s) {
+        float part = 0.0f;
+        for (int i = 0; i < stepsPer10min; ++i) part += values[s * stepsPer10min + i];
+        if (!std::isfinite(part)) return false;
+    }
+    return true;
+}
+
+namespace {
+
+// Steps in 10 minutes when the step divides them, else 0 (the writer then
+// averages by time in double precision, which cannot overflow).
+int alignedStepsPer10min(const ModelParams& params) {
+    return 600 % params.stepSeconds == 0 ? 600 / params.stepSeconds : 0;
+}
+
+std::string overflowMessage(const CellGrid& grid, int32_t i, int day, int hour) {
+    return "Error: the flow at " + cellName(grid, i) + " is too large to be averaged over day " +
+           std::to_string(day) + ", hour " + std::to_string(hour) +
+           " (counted from 0); check this cell's parameters and inputs. Simulation ends\n";
+}
+
+// The hourly mean storage of a dam is a float32 sum too; a reservoir keeps no storage series.
+bool storageHourFinite(const Dam& dam, int day, int hour, int stepsPerHour) {
+    return hourSumsFinite(dam.storageSeries, day, hour, stepsPerHour, 0);
+}
+bool storageHourFinite(const Reservoir&, int, int, int) { return true; }
+
 // A cached order made for another topography can name cells the grid lacks.
 void checkOrderFitsGrid(const CalcOrder& order, const CellGrid& grid) {
     bool fits = order.groupCount >= 0 && order.groupSizes.size() >= static_cast<std::size_t>(order.groupCount);
@@ -33,11 +69,13 @@ void checkOrderFitsGrid(const CalcOrder& order, const CellGrid& grid) {
     }
 }
 
-// The outflow a dam or reservoir stored must be finite like any other.
+// The outflow and inflow a dam or reservoir stored must be finite like any other.
 void checkStoredOutflow(const CellGrid& grid, int32_t i, int day, int hour, int step, int stepsPerHour) {
     const Cell& cell = grid.cells[static_cast<std::size_t>(i)];
     const std::size_t at = seriesIndex(day, hour, step, stepsPerHour);
-    if (at < cell.dischargeSeries.size() && !std::isfinite(cell.dischargeSeries[at])) {
+    const bool outflowFinite = at >= cell.dischargeSeries.size() || std::isfinite(cell.dischargeSeries[at]);
+    const bool inflowFinite = at >= cell.inflowSeries.size() || std::isfinite(cell.inflowSeries[at]);
+    if (!outflowFinite || !inflowFinite) {
         throw InputError(nonFiniteMessage(grid, i, EventStop{true, day, hour, step}));
     }
 }
@@ -59,6 +97,13 @@ void runStructures(CellGrid& grid, int32_t i, std::vector<Structure>& structures
                     stepOne(s, grid, day, hour, step, params.stepsPerHour);
                     checkStoredOutflow(grid, i, day, hour, step, params.stepsPerHour);
                 }
+                const Cell& cell = grid.cells[static_cast<std::size_t>(i)];
+                const int tenMinutes = alignedStepsPer10min(params);
+                if (!hourSumsFinite(cell.dischargeSeries, day, hour, params.stepsPerHour, tenMinutes) ||
+                    !hourSumsFinite(cell.inflowSeries, day, hour, params.stepsPerHour, 0) ||
+                    !storageHourFinite(s, day, hour, params.stepsPerHour)) {
+                    throw InputError(overflowMessage(grid, i, day, hour));
+                }
             }
         }
     }
@@ -78,12 +123,16 @@ EventStop runCellEvent(CellGrid& grid, int32_t i, const RainGrid& rain, const Mo
                                             : stepSlope(cell, grid, day, hour, step, log);
                 if (!finite) return EventStop{true, day, hour, step};
             }
+            if (!hourSumsFinite(cell.dischargeSeries, day, hour, params.stepsPerHour, alignedStepsPer10min(params))) {
+                return EventStop{true, day, hour, params.stepsPerHour - 1, true};
+            }
         }
     }
     return EventStop{};
 }
 
 std::string nonFiniteMessage(const CellGrid& grid, int32_t i, const EventStop& stop) {
+    if (stop.hourSum) return overflowMessage(grid, i, stop.day, stop.hour);
     return "Error: the flow at " + cellName(grid, i) + " is no longer a finite number at day " +
            std::to_string(stop.day) + ", hour " + std::to_string(stop.hour) + ", step " +
            std::to_string(stop.step) + " (counted from 0); check this cell's parameters and inputs. "

@@ -15,13 +15,21 @@
 
 struct ModelParams;
 
-// Where a cell's event stopped because a value left the finite numbers.
+// Where a cell's event stopped because a value left the finite numbers, or a
+// float32 sum that the outputs take over an hour would.
 struct EventStop {
     bool stopped = false;
     int day = 0;
     int hour = 0;
     int step = 0;
+    bool hourSum = false;  // every step was finite, but the float32 sum of the hour overflows
 };
+
+// Whether the float32 sums that the writer takes over one hour of a series
+// stay finite: the hour's sum and, when stepsPer10min > 0, the six 10-minute
+// sums, each added in step order as the means add them. Values that are each
+// finite can still overflow such a sum. An empty series passes.
+bool hourSumsFinite(const std::vector<float>& series, int day, int hour, int stepsPerHour, int stepsPer10min);
 
 // Runs slope or channel cell i through the whole event: setRainfall, then its
 // step, for every day, hour and step in order. Requires every upstream cell's

@@ -207,6 +207,7 @@ TEST(DamList, RejectedRecords) {
         {"2\n1 1 3 3 5 0 0 0 One\n", "record 2: the list ends early"},
         {"1\n1 1 3 x 5 0 0 0 Bad\n", "record 1: the list ends early or holds a token that is not a number"},
         {"-1\n", "the number of dams is negative"},
+        {"1\n1 2 3 3 -5 0 0 0 Neg\n", "record 1: the release -5 m3/s is negative."},
     };
     for (const auto& [text, message] : cases) {
         StructureGrid g;

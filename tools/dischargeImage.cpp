@@ -10,6 +10,7 @@
 #include <fstream>
 #include <istream>
 #include <ostream>
+#include <sstream>
 
 Rgb levelToRgb(int32_t level) {
     auto rgb = [](int32_t r, int32_t g, int32_t b) {
@@ -59,28 +60,39 @@ std::string ppmHeader(int32_t nrows, int32_t ncols) {
            std::to_string(int64_t{nrows} * kPixelsPerCell) + "\n255\n";
 }
 
-void drawImage(const std::vector<int32_t>& levels, int32_t nrows, int32_t ncols, std::vector<char>& image) {
-    const std::string header = ppmHeader(nrows, ncols);
+void drawBand(const std::vector<int32_t>& levels, int32_t p, int32_t ncols, std::vector<char>& band) {
     const std::size_t rowBytes = static_cast<std::size_t>(ncols) * kPixelsPerCell * 3;
-    const std::size_t bandBytes = rowBytes * kPixelsPerCell;
-    image.resize(header.size() + bandBytes * static_cast<std::size_t>(nrows));
-    std::memcpy(image.data(), header.data(), header.size());
-    char* band = image.data() + header.size();
-    // North first: the last row of the frame is the top of the image.
-    for (int32_t p = nrows - 1; p >= 0; --p, band += bandBytes) {
-        char* pixel = band;
-        const int32_t* rowLevels = levels.data() + static_cast<std::size_t>(p) * static_cast<std::size_t>(ncols);
-        for (int32_t n = 0; n < ncols; ++n) {
-            const Rgb colour = levelToRgb(rowLevels[n]);
-            for (int32_t k = 0; k < kPixelsPerCell; ++k) {
-                *pixel++ = static_cast<char>(colour.red);
-                *pixel++ = static_cast<char>(colour.green);
-                *pixel++ = static_cast<char>(colour.blue);
-            }
+    band.resize(rowBytes * kPixelsPerCell);
+    char* pixel = band.data();
+    const int32_t* rowLevels = levels.data() + static_cast<std::size_t>(p) * static_cast<std::size_t>(ncols);
+    for (int32_t n = 0; n < ncols; ++n) {
+        const Rgb colour = levelToRgb(rowLevels[n]);
+        for (int32_t k = 0; k < kPixelsPerCell; ++k) {
+            *pixel++ = static_cast<char>(colour.red);
+            *pixel++ = static_cast<char>(colour.green);
+            *pixel++ = static_cast<char>(colour.blue);
         }
-        // The other four pixel rows of the band repeat the first.
-        for (int32_t k = 1; k < kPixelsPerCell; ++k) std::memcpy(band + k * rowBytes, band, rowBytes);
     }
+    // The other four pixel rows of the band repeat the first.
+    for (int32_t k = 1; k < kPixelsPerCell; ++k) std::memcpy(band.data() + k * rowBytes, band.data(), rowBytes);
+}
+
+void writeImage(std::ostream& file, const std::vector<int32_t>& levels, int32_t nrows, int32_t ncols,
+                std::vector<char>& band) {
+    file << ppmHeader(nrows, ncols);
+    // North first: the last row of the frame is the top of the image.
+    for (int32_t p = nrows - 1; p >= 0; --p) {
+        drawBand(levels, p, ncols, band);
+        file.write(band.data(), static_cast<std::streamsize>(band.size()));
+    }
+}
+
+void drawImage(const std::vector<int32_t>& levels, int32_t nrows, int32_t ncols, std::vector<char>& image) {
+    std::ostringstream file;
+    std::vector<char> band;
+    writeImage(file, levels, nrows, ncols, band);
+    const std::string bytes = file.str();
+    image.assign(bytes.begin(), bytes.end());
 }
 
 std::string imageFileName(int64_t m) {
@@ -119,13 +131,16 @@ bool askManualRange(std::istream& in, std::ostream& out, DischargeRange& range) 
 }
 
 // The range of every non-negative value of the first `frames` frames, in file
-// order. NaN takes no part (every comparison with it is false).
+// order. NaN and infinity take no part (every comparison with NaN is false).
 DischargeRange automaticRange(FrameFile& file, int64_t frames, std::vector<float>& frame) {
     DischargeRange range{-1.0f, 10000.0f};
     for (int64_t f = 0; f < frames; ++f) {
         readFrame(file, frame, frames);
         for (const float v : frame) {
             if (v < 0.0f) continue;
+            // An infinite value is damage, not a discharge: as the top of the
+            // range it would make every other level 0.
+            if (std::isinf(v)) continue;
             if (v > range.maxDischarge) range.maxDischarge = v;
             if (v < range.minDischarge) range.minDischarge = v;
         }
@@ -139,7 +154,7 @@ void drawImages(FrameFile& file, int64_t frames, const ToolParams& params, const
                 std::ostream& out) {
     std::vector<float> frame;
     std::vector<int32_t> levels;
-    std::vector<char> image;
+    std::vector<char> band;
     for (int64_t m = 1; m <= frames; ++m) {
         readFrame(file, frame, frames);
         const std::string name = imageFileName(m);
@@ -147,8 +162,7 @@ void drawImages(FrameFile& file, int64_t frames, const ToolParams& params, const
         std::ofstream imageFile(name, std::ios::binary);
         if (!imageFile) throw InputError("Image output file cannot open.\n");
         frameLevels(frame, params.nrows, params.ncols, range, levels);
-        drawImage(levels, params.nrows, params.ncols, image);
-        imageFile.write(image.data(), static_cast<std::streamsize>(image.size()));
+        writeImage(imageFile, levels, params.nrows, params.ncols, band);
         imageFile.close();
         if (!imageFile) throw InputError("Image output file " + name + " cannot be written.\n");
     }

@@ -52,8 +52,17 @@ void frameLevels(const std::vector<float>& frame, int32_t nrows, int32_t ncols, 
 // "P6\n<width> <height>\n255\n" for a grid of nrows x ncols cells.
 std::string ppmHeader(int32_t nrows, int32_t ncols);
 
-// The whole image file (header and pixels) of a frame's levels, north row at
-// the top, each cell a 5 x 5 block. `image` is sized once and reused.
+// The five pixel rows of grid row p (frame order): each cell a 5 x 5 block.
+// `band` is sized once and reused.
+void drawBand(const std::vector<int32_t>& levels, int32_t p, int32_t ncols, std::vector<char>& band);
+
+// Writes the whole image file (header and pixels) of a frame's levels, north
+// row at the top, one band at a time: the memory it needs is one band, not
+// the image, which is 75 times the frame.
+void writeImage(std::ostream& file, const std::vector<int32_t>& levels, int32_t nrows, int32_t ncols,
+                std::vector<char>& band);
+
+// The same image in memory.
 void drawImage(const std::vector<int32_t>& levels, int32_t nrows, int32_t ncols, std::vector<char>& image);
 
 // "./image/%4d_discharge.ppm" for image number m.

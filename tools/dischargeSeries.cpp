@@ -4,6 +4,7 @@
 #include "inputError.h"
 #include "paramFile.h"
 
+#include <cmath>
 #include <fstream>
 #include <istream>
 #include <ostream>
@@ -39,7 +40,8 @@ int32_t askCellNumber(std::istream& in, std::ostream& out, const char* prompt, i
 
 // Copies the value at `cell` of every frame of every input to its output. A
 // frame's lines are written only once every input holds that frame whole, so
-// the outputs always have the same number of lines.
+// the outputs always have the same number of lines. A value of the cell that
+// is not finite stops the copy with a message.
 void copySeries(std::vector<FrameFile>& inputs, std::vector<std::ofstream>& outputs, uint64_t cell, int64_t frames,
                 int32_t labelStep) {
     std::vector<float> frame;
@@ -48,6 +50,11 @@ void copySeries(std::vector<FrameFile>& inputs, std::vector<std::ofstream>& outp
         for (std::size_t c = 0; c < inputs.size(); ++c) {
             readFrame(inputs[c], frame, frames);
             values[c] = frame[cell];
+            // A damaged value must not pass into the series as "nan" or "inf".
+            if (!std::isfinite(values[c])) {
+                throw InputError("Discharge data " + inputs[c].path + " holds a value that is not a finite number "
+                                 "for this cell in frame " + std::to_string(i) + ".\n");
+            }
         }
         // 64-bit label: i x labelStep may exceed int32 for very long runs.
         const int64_t label = i * labelStep;
