@@ -218,9 +218,9 @@ TEST(Hardening, HourWhoseMeanOverflowsStopsTheRun) {
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(lastLine(r.output), "Error: ./input/realDamOutflow/realA.dat hour 4: the release 3e+38 m3/s is beyond "
                                   "any river (at most 1e+09 m3/s).");
-    writeText("input/dam.dat", "1\n1 2 3 2 -2e9 0 0 0 A\n");
+    writeText("input/dam.dat", "1\n1 2 3 2 2e9 0 0 0 A\n");
     r = runCaptured(runSimulation);
-    EXPECT_EQ(lastLine(r.output), "Error: ./input/dam.dat record 1: the release -2e+09 m3/s is beyond any river (at "
+    EXPECT_EQ(lastLine(r.output), "Error: ./input/dam.dat record 1: the release 2e+09 m3/s is beyond any river (at "
                                   "most 1e+09 m3/s).");
     EXPECT_FALSE(std::filesystem::exists("output/dischargeHourlyMean.bin"));
 }
