@@ -247,19 +247,10 @@ float hourlyMeanStorage(const Dam& dam, int day, int hour, int stepsPerHour) {
 void writeDamTables(const std::vector<Dam>& dams, const CellGrid& grid, const ModelParams& params, std::ostream& out) {
     out << "Write ./output/damData/damIQS.dat\n";
     for (const Dam& dam : dams) {
-        std::ofstream table("./output/damData/" + dam.name + "IQS.dat");
-        if (!table) continue;
-        const Cell& cell = grid.cells[static_cast<std::size_t>(dam.cell)];
-        int64_t counter = 0;  // up to days x 24, which may pass the int32 range
-        for (int day = 0; day < params.days; ++day) {
-            for (int hour = 0; hour < 24; ++hour) {
-                const float inflow = hourlyMeanInflow(cell, day, hour, params.stepsPerHour);
-                const float outflow = hourlyMeanDischarge(cell, day, hour, params.stepsPerHour);
-                const float storage = hourlyMeanStorage(dam, day, hour, params.stepsPerHour);
-                ++counter;
-                table << counter << '\t' << inflow << '\t' << outflow << '\t' << storage << '\n';
-            }
-        }
+        writeHourlyTable("./output/damData/" + dam.name + "IQS.dat", grid.cells[static_cast<std::size_t>(dam.cell)],
+                         params.days, params.stepsPerHour, [&](std::ostream& table, int day, int hour) {
+                             table << '\t' << hourlyMeanStorage(dam, day, hour, params.stepsPerHour);
+                         });
     }
 }
 

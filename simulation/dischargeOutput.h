@@ -12,6 +12,8 @@
 #include "reservoir.h"
 
 #include <cstdint>
+#include <fstream>
+#include <string>
 #include <iosfwd>
 #include <vector>
 
@@ -26,6 +28,28 @@ float snapshotDischarge10min(const Cell& cell, int day, int hour, int s, int ste
 float hourlyMeanInflow(const Cell& cell, int day, int hour, int stepsPerHour);
 // Frees the cell's series and node arrays.
 void releaseSeries(Cell& cell);
+
+// Writes the hourly table of a dam or reservoir cell to `path`: per hour of the
+// run, the hour number from 1, the mean inflow and the mean outflow, then what
+// `moreColumns(table, day, hour)` appends, tab-separated, one line each. A
+// table that cannot be created is skipped without a message.
+template <typename MoreColumns>
+void writeHourlyTable(const std::string& path, const Cell& cell, int days, int stepsPerHour,
+                      MoreColumns moreColumns) {
+    std::ofstream table(path);
+    if (!table) return;
+    int64_t counter = 0;  // up to days x 24, which may pass the int32 range
+    for (int day = 0; day < days; ++day) {
+        for (int hour = 0; hour < 24; ++hour) {
+            const float inflow = hourlyMeanInflow(cell, day, hour, stepsPerHour);
+            const float outflow = hourlyMeanDischarge(cell, day, hour, stepsPerHour);
+            ++counter;
+            table << counter << '\t' << inflow << '\t' << outflow;
+            moreColumns(table, day, hour);
+            table << '\n';
+        }
+    }
+}
 
 // How the steps of an hour make up its six 10-minute intervals. A step that
 // divides 600 s gives whole runs of steps; any other step length is weighted

@@ -95,18 +95,9 @@ void writeReservoirTables(const std::vector<Reservoir>& reservoirs, const CellGr
                           std::ostream& out) {
     out << "Write ./output/resData/resIQ.dat\n";
     for (const Reservoir& reservoir : reservoirs) {
-        std::ofstream table("./output/resData/" + reservoir.name + "IQ.dat");
-        if (!table) continue;
-        const Cell& cell = grid.cells[static_cast<std::size_t>(reservoir.cell)];
-        int64_t counter = 0;  // up to days x 24, which may pass the int32 range
-        for (int day = 0; day < params.days; ++day) {
-            for (int hour = 0; hour < 24; ++hour) {
-                const float inflow = hourlyMeanInflow(cell, day, hour, params.stepsPerHour);
-                const float outflow = hourlyMeanDischarge(cell, day, hour, params.stepsPerHour);
-                ++counter;
-                table << counter << '\t' << inflow << '\t' << outflow << '\n';
-            }
-        }
+        writeHourlyTable("./output/resData/" + reservoir.name + "IQ.dat",
+                         grid.cells[static_cast<std::size_t>(reservoir.cell)], params.days, params.stepsPerHour,
+                         [](std::ostream&, int, int) {});
     }
 }
 
