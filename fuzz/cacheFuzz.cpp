@@ -1,5 +1,5 @@
 // The three cache files of "./temp/", followed by a whole run on the small
-// basin. Parts: numOfBasin.dat, orderedCell.dat, setROFCell.dat. The rain is
+// basin. Pieces: numOfBasin.dat, orderedCell.dat, setROFCell.dat. The rain is
 // the same at every point, so whatever cache a run accepts, its discharge
 // files must equal those of a run that built its caches afresh.
 

@@ -1,5 +1,5 @@
 // The dam and reservoir lists and the recorded releases, followed by a whole
-// run on the small basin. Parts: dam.dat, reservoir.dat, and the recorded
+// run on the small basin. Pieces: dam.dat, reservoir.dat, and the recorded
 // releases of the dams named A and B.
 
 #include "fuzzProject.h"

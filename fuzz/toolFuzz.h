@@ -2,9 +2,9 @@
 // Shared set-up of the two tool targets: the tools run in "./output/" of the
 // project and read "../param-hsx-event-ver400.dat".
 //
-// Part 0: three bytes choosing the program variant (bit 0 of the first byte),
-// the grid columns (1..8) and rows (1..8); the run is one day. Part 1: the
-// console input. Part 2: the first discharge file; part 3: the second (the
+// Piece 0: three bytes choosing the program variant (bit 0 of the first byte),
+// the grid columns (1..8) and rows (1..8); the run is one day. Piece 1: the
+// console input. Piece 2: the first discharge file; piece 3: the second (the
 // 10-minute series program reads two).
 
 #include "fuzzProject.h"

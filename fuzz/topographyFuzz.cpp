@@ -1,5 +1,5 @@
 // The four topography rasters and the river list, followed by a whole run.
-// Part 0: two bytes choosing the grid size (3..6 columns, 3..6 rows); parts 1
+// Piece 0: two bytes choosing the grid size (3..6 columns, 3..6 rows); pieces 1
 // to 5: modDem.bin, flowDir.bin, flowAcc.bin, riverNum.bin, riverNumList.dat.
 
 #include "fuzzProject.h"

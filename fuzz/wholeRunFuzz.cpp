@@ -1,6 +1,6 @@
 // A whole run of runoffSim on a tiny project made from the fuzz input.
 //
-// Parts: 0 parameter file, 1 riverNumList.dat, 2..5 modDem.bin, flowDir.bin,
+// Pieces: 0 parameter file, 1 riverNumList.dat, 2..5 modDem.bin, flowDir.bin,
 // flowAcc.bin, riverNum.bin, 6 the rainfall file (written as both
 // rain10min.dat and rain.bin), 7 dam.dat, 8 reservoir.dat, 9 realA.dat, 10 the
 // parameter map (written for all seven keys), 11 numOfBasin.dat,
