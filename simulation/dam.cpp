@@ -35,18 +35,6 @@ std::string realText(double value) {
     return text.str();
 }
 
-InputError damListError(int record, const std::string& what) {
-    return InputError("Error: " + std::string(kDamListPath) + " record " + std::to_string(record) + ": " + what +
-                      "\n");
-}
-
-template <typename T>
-T readItem(std::istream& in, int record) {
-    T value{};
-    if (!(in >> value)) throw damListError(record, "the list ends early or holds a token that is not a number.");
-    return value;
-}
-
 }  // namespace
 
 int32_t structureCellOf(const CellGrid& grid, const std::vector<int32_t>& riverNumList, int64_t columnNumber,
@@ -111,14 +99,17 @@ bool isComputedCell(const Cell& cell, const std::vector<int32_t>& riverNumList) 
            std::find(riverNumList.begin(), riverNumList.end(), cell.riverNum) != riverNumList.end();
 }
 
+InputError structureListError(const std::string& listPath, int64_t record, const std::string& what) {
+    return InputError("Error: " + listPath + " record " + std::to_string(record) + ": " + what + "\n");
+}
+
 std::string readStructureName(std::istream& in, const std::string& listPath, int record) {
     std::string name;
     if (!(in >> name)) {
-        throw InputError("Error: " + listPath + " record " + std::to_string(record) + ": the name is missing.\n");
+        throw structureListError(listPath, record, "the name is missing.");
     }
     if (name.size() > 19) {
-        throw InputError("Error: " + listPath + " record " + std::to_string(record) + ": the name \"" + name +
-                         "\" is longer than 19 characters.\n");
+        throw structureListError(listPath, record, "the name \"" + name + "\" is longer than 19 characters.");
     }
     return name;
 }
@@ -131,8 +122,8 @@ std::vector<Dam> readDams(CellGrid& grid, const std::vector<int32_t>& riverNumLi
     if (!in) {
         out << "dam.dat does not exist. It is assumed no dams exist.\n";
     } else {
-        const int64_t count = readItem<int64_t>(in, 0);
-        if (count < 0) throw damListError(0, "the number of dams is negative.");
+        const int64_t count = readStructureItem<int64_t>(in, kDamListPath, 0);
+        if (count < 0) throw structureListError(kDamListPath, 0, "the number of dams is negative.");
         const std::size_t steps = static_cast<std::size_t>(params.days) * 24 * static_cast<std::size_t>(params.stepsPerHour);
         // Every dam adds series as long as the run: a long list on a long run
         // must stop with a message before memory runs out.
@@ -140,24 +131,27 @@ std::vector<Dam> readDams(CellGrid& grid, const std::vector<int32_t>& riverNumLi
         for (int64_t k = 1; k <= count; ++k) {
             const int record = static_cast<int>(std::min<int64_t>(k, INT32_MAX));
             Dam dam;
-            dam.number = readItem<int32_t>(in, record);
-            dam.kind = readItem<int32_t>(in, record);
-            const int64_t columnNumber = readItem<int64_t>(in, record);
-            const int64_t rowNumber = readItem<int64_t>(in, record);
-            const double q = readItem<double>(in, record);
+            dam.number = readStructureItem<int32_t>(in, kDamListPath, record);
+            dam.kind = readStructureItem<int32_t>(in, kDamListPath, record);
+            const int64_t columnNumber = readStructureItem<int64_t>(in, kDamListPath, record);
+            const int64_t rowNumber = readStructureItem<int64_t>(in, kDamListPath, record);
+            const double q = readStructureItem<double>(in, kDamListPath, record);
             // A negative release would send a negative discharge down the river.
-            if (q < 0.0) throw damListError(record, "the release " + realText(q) + " m3/s is negative.");
-            if (std::fabs(q) > kMaxRelease) {
-                throw damListError(record,
-                                   "the release " + realText(q) + " m3/s is beyond any river (at most 1e+09 m3/s).");
+            if (q < 0.0) {
+                throw structureListError(kDamListPath, record, "the release " + realText(q) + " m3/s is negative.");
             }
-            const double initial = readItem<double>(in, record);
-            const double lower = readItem<double>(in, record);
-            const double upper = readItem<double>(in, record);
+            if (std::fabs(q) > kMaxRelease) {
+                throw structureListError(kDamListPath, record,
+                                         "the release " + realText(q) + " m3/s is beyond any river (at most 1e+09 m3/s).");
+            }
+            const double initial = readStructureItem<double>(in, kDamListPath, record);
+            const double lower = readStructureItem<double>(in, kDamListPath, record);
+            const double upper = readStructureItem<double>(in, kDamListPath, record);
             for (const double storage : {initial, lower, upper}) {
                 if (std::fabs(storage) > kMaxStorage) {
-                    throw damListError(record, "the storage " + realText(storage) +
-                                                   " m3 is beyond any reservoir (at most 1e+15 m3).");
+                    throw structureListError(kDamListPath, record,
+                                             "the storage " + realText(storage) +
+                                                 " m3 is beyond any reservoir (at most 1e+15 m3).");
                 }
             }
             dam.name = readStructureName(in, kDamListPath, record);

@@ -4,9 +4,10 @@
 // cell's outflow, so the cells below receive the regulated flow.
 
 #include "grid.h"
+#include "inputError.h"
 
 #include <cstdint>
-#include <iosfwd>
+#include <istream>
 #include <string>
 #include <vector>
 
@@ -61,6 +62,19 @@ bool isComputedCell(const Cell& cell, const std::vector<int32_t>& riverNumList);
 // computed by the time loop. `what` names the structure in messages.
 int32_t structureCellOf(const CellGrid& grid, const std::vector<int32_t>& riverNumList, int64_t columnNumber,
                         int64_t rowNumber, const std::string& what);
+
+// The error of record `record` (0 is the count line) of a dam or reservoir list.
+InputError structureListError(const std::string& listPath, int64_t record, const std::string& what);
+
+// Reads one number of record `record` of a dam or reservoir list.
+template <typename T>
+T readStructureItem(std::istream& in, const std::string& listPath, int64_t record) {
+    T value{};
+    if (!(in >> value)) {
+        throw structureListError(listPath, record, "the list ends early or holds a token that is not a number.");
+    }
+    return value;
+}
 
 // Reads the name of record `record` of a dam or reservoir list: one word of
 // at most 19 characters.

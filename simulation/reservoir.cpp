@@ -16,18 +16,6 @@ namespace {
 
 const char* const kReservoirListPath = "./input/reservoir.dat";
 
-InputError listError(int64_t record, const std::string& what) {
-    return InputError("Error: " + std::string(kReservoirListPath) + " record " + std::to_string(record) + ": " +
-                      what + "\n");
-}
-
-template <typename T>
-T readItem(std::istream& in, int64_t record) {
-    T value{};
-    if (!(in >> value)) throw listError(record, "the list ends early or holds a token that is not a number.");
-    return value;
-}
-
 }  // namespace
 
 void setStorageConstant(Reservoir& reservoir, int32_t k, int32_t dt) {
@@ -48,15 +36,15 @@ std::vector<Reservoir> readReservoirs(CellGrid& grid, const std::vector<int32_t>
     if (!in) {
         out << "reservoir.dat dose not exist. It is assumed no reservoirs exist.\n";
     } else {
-        const int64_t count = readItem<int64_t>(in, 0);
-        if (count < 0) throw listError(0, "the number of reservoirs is negative.");
+        const int64_t count = readStructureItem<int64_t>(in, kReservoirListPath, 0);
+        if (count < 0) throw structureListError(kReservoirListPath, 0, "the number of reservoirs is negative.");
         const double available = availableMemoryBytes();
         for (int64_t record = 1; record <= count; ++record) {
             Reservoir reservoir;
-            reservoir.number = readItem<int32_t>(in, record);
-            const int64_t columnNumber = readItem<int64_t>(in, record);
-            const int64_t rowNumber = readItem<int64_t>(in, record);
-            const int32_t k = readItem<int32_t>(in, record);
+            reservoir.number = readStructureItem<int32_t>(in, kReservoirListPath, record);
+            const int64_t columnNumber = readStructureItem<int64_t>(in, kReservoirListPath, record);
+            const int64_t rowNumber = readStructureItem<int64_t>(in, kReservoirListPath, record);
+            const int32_t k = readStructureItem<int32_t>(in, kReservoirListPath, record);
             reservoir.name = readStructureName(in, kReservoirListPath, static_cast<int>(std::min<int64_t>(record, INT32_MAX)));
             reservoir.cell = structureCellOf(grid, riverNumList, columnNumber, rowNumber, "reservoir " + reservoir.name);
             reservoir.rowIndex = grid.rowOf(reservoir.cell);
