@@ -5,6 +5,7 @@
 // which takes minutes on the larger grid)
 
 #include "calcOrder.h"
+#include "exchangeOrder.h"
 
 #include <algorithm>
 #include <chrono>
@@ -15,43 +16,17 @@
 
 namespace {
 
-// Accumulation of a random tree network in which every cell drains into one
-// of the three cells of the next row (a Scheidegger network), with a band of
-// cells outside the basin (accumulation 0) and a sea of -9999 along one edge.
+// A random drainage network with a band of cells outside the basin
+// (accumulation 0) and a sea of -9999 along the west edge.
 CellGrid networkGrid(int rows, int cols, unsigned seed) {
     std::mt19937 g(seed);
     CellGrid grid(rows, cols);
-    std::vector<int32_t> acc(static_cast<std::size_t>(rows) * static_cast<std::size_t>(cols), 1);
-    for (int r = 0; r + 1 < rows; ++r)
-        for (int c = 0; c < cols; ++c) {
-            const int to = std::min(cols - 1, std::max(0, c + static_cast<int>(g() % 3) - 1));
-            acc[static_cast<std::size_t>(r + 1) * cols + to] += acc[static_cast<std::size_t>(r) * cols + c];
-        }
+    const std::vector<int32_t> acc = networkAccumulation(rows, cols, g);
     for (std::size_t i = 0; i < acc.size(); ++i) {
         const int c = static_cast<int>(i % static_cast<std::size_t>(cols));
         grid.cells[i].flowAcc = c < cols / 20 ? -9999 : c < cols / 10 ? 0 : acc[i];
     }
     return grid;
-}
-
-// The exchange procedure as defined, with the index array moved alongside.
-std::vector<int32_t> directOrder(const CellGrid& grid) {
-    const std::size_t n = grid.cells.size();
-    std::vector<int32_t> a(n), idx(n);
-    for (std::size_t q = 0; q < n; ++q) {
-        a[q] = grid.cells[q].flowAcc;
-        idx[q] = static_cast<int32_t>(q);
-    }
-    for (std::size_t p = 0; p < n; ++p)
-        for (std::size_t q = p + 1; q < n; ++q)
-            if (a[p] > a[q]) {
-                std::swap(a[p], a[q]);
-                std::swap(idx[p], idx[q]);
-            }
-    std::vector<int32_t> order;
-    for (std::size_t p = 0; p < n; ++p)
-        if (a[p] > 0) order.push_back(idx[p]);
-    return order;
 }
 
 double secondsSince(std::chrono::steady_clock::time_point start) {
@@ -71,12 +46,9 @@ int main(int argc, char** argv) {
                     order.cellCount, fast);
         if (direct) {
             start = std::chrono::steady_clock::now();
-            const std::vector<int32_t> reference = directOrder(grid);
+            const CalcOrder reference = exchangeOrder(grid);
             const double slow = secondsSince(start);
-            bool same = reference.size() == order.entries.size();
-            for (std::size_t i = 0; same && i < reference.size(); ++i)
-                same = grid.rowOf(reference[i]) == order.entries[i].first &&
-                       grid.colOf(reference[i]) == order.entries[i].second;
+            const bool same = reference.groupSizes == order.groupSizes && reference.entries == order.entries;
             std::printf(", exchange procedure %.1f s, %s", slow, same ? "identical" : "DIFFERENT");
         }
         std::printf("\n");

@@ -3,6 +3,7 @@
 // comparison, and a write and read of the million-record mapping cache.
 // Plain wall-clock timing, so it builds with or without a benchmark library.
 
+#include "modelCells.h"
 #include "nearestRainPoint.h"
 #include "paramFile.h"
 #include "rainfall.h"
@@ -38,20 +39,11 @@ ModelParams benchParams(int rows, int cols) {
     return p;
 }
 
-CellGrid benchGrid(const ModelParams& p) {
-    CellGrid grid(p.nrows, p.ncols);
-    for (int r = 0; r < p.nrows; ++r)
-        for (int c = 0; c < p.ncols; ++c) {
-            grid.at(r, c).setGeometry(r, c, p.nrows, p.ncols, p.yllcorner, p.xllcorner, 0.0f, p.scale);
-        }
-    return grid;
-}
-
 }  // namespace
 
 int main() {
     const ModelParams p = benchParams(1000, 1000);
-    const CellGrid grid = benchGrid(p);
+    const CellGrid grid = geometryGrid(p);
     const RainGrid rain = makeRainGrid(p);
 
     auto start = std::chrono::steady_clock::now();

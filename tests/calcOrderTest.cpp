@@ -2,6 +2,7 @@
 // the exchange procedure, and the cache files.
 
 #include "calcOrder.h"
+#include "exchangeOrder.h"
 #include "paramFile.h"
 #include "testProject.h"
 
@@ -11,38 +12,6 @@
 #include <sstream>
 
 namespace {
-
-// The exchange procedure exactly as defined, O(n^2): the reference.
-CalcOrder directOrder(const CellGrid& grid) {
-    const std::size_t n = grid.cells.size();
-    std::vector<int32_t> a(n), idx(n);
-    for (std::size_t q = 0; q < n; ++q) {
-        a[q] = grid.cells[q].flowAcc;
-        idx[q] = static_cast<int32_t>(q);
-    }
-    for (std::size_t p = 0; p < n; ++p)
-        for (std::size_t q = p + 1; q < n; ++q)
-            if (a[p] > a[q]) {
-                std::swap(a[p], a[q]);
-                std::swap(idx[p], idx[q]);
-            }
-    CalcOrder order;
-    bool any = false;
-    int32_t previous = 0;
-    for (std::size_t p = 0; p < n; ++p) {
-        if (a[p] <= 0) continue;
-        if (!any || a[p] != previous) {
-            order.groupSizes.push_back(0);
-            any = true;
-        }
-        ++order.groupSizes.back();
-        previous = a[p];
-        order.entries.emplace_back(grid.rowOf(idx[p]), grid.colOf(idx[p]));
-    }
-    order.groupCount = static_cast<int32_t>(order.groupSizes.size());
-    order.cellCount = static_cast<int32_t>(order.entries.size());
-    return order;
-}
 
 CellGrid gridOf(int rows, int cols, const std::vector<int32_t>& acc) {
     CellGrid grid(rows, cols);
@@ -88,23 +57,9 @@ TEST(OrderCells, MatchesTheExchangeProcedureOnRandomGrids) {
             v = pick == 0 ? -9999 : pick == 1 ? 0 : static_cast<int32_t>(g() % static_cast<unsigned>(spread)) - 1;
         }
         const CellGrid grid = gridOf(rows, cols, acc);
-        expectSameOrder(orderCells(grid), directOrder(grid), "seed " + std::to_string(seed));
+        expectSameOrder(orderCells(grid), exchangeOrder(grid), "seed " + std::to_string(seed));
         if (HasFailure()) return;
     }
-}
-
-// Accumulations of a random tree network (each cell drains to one of the three
-// cells below it): long chains of distinct values, as in real basins.
-std::vector<int32_t> networkAccumulation(int rows, int cols, std::mt19937& g) {
-    std::vector<int32_t> acc(static_cast<std::size_t>(rows * cols), 1);
-    for (int r = 0; r + 1 < rows; ++r)
-        for (int c = 0; c < cols; ++c) {
-            const int to = std::min(cols - 1, std::max(0, c + static_cast<int>(g() % 3) - 1));
-            acc[static_cast<std::size_t>((r + 1) * cols + to)] += acc[static_cast<std::size_t>(r * cols + c)];
-        }
-    for (int c = 0; c < cols; ++c)
-        if (g() % 4 == 0) acc[static_cast<std::size_t>(c)] = 0;  // cells outside the basin
-    return acc;
 }
 
 TEST(OrderCells, MatchesTheExchangeProcedureOnNetworks) {
@@ -114,7 +69,7 @@ TEST(OrderCells, MatchesTheExchangeProcedureOnNetworks) {
         std::mt19937 g(seed);
         const int rows = 5 + static_cast<int>(g() % 40), cols = 5 + static_cast<int>(g() % 40);
         const CellGrid grid = gridOf(rows, cols, networkAccumulation(rows, cols, g));
-        expectSameOrder(orderCells(grid), directOrder(grid), "seed " + std::to_string(seed));
+        expectSameOrder(orderCells(grid), exchangeOrder(grid), "seed " + std::to_string(seed));
         if (HasFailure()) return;
     }
 }
@@ -155,7 +110,7 @@ TEST(CalcOrderCache, WritesBothFilesThenReusesThem) {
               "Number of calculation cell number : 17\n"
               "Total simulation time is 2 days.\n\n");
     EXPECT_EQ(readFile("temp/numOfBasin.dat"), "5\n4\n135.123456789012\n35\n7\n17\n8\n4\n1\n1\n1\n1\n1\n");
-    const CalcOrder direct = directOrder(project.grid);
+    const CalcOrder direct = exchangeOrder(project.grid);
     expectSameOrder(first, direct, "first run");
     std::string expectedCells;
     for (const auto& [row, col] : direct.entries)
@@ -199,7 +154,7 @@ TEST(CalcOrderCache, ChangedAccumulationIsNoticed) {
     CalcOrder order;
     const RunResult r = project.prepare(&order);
     EXPECT_NE(r.output.find("Make basinList data ./temp/numOfBasin.dat\n"), std::string::npos);
-    expectSameOrder(order, directOrder(project.grid), "rebuilt");
+    expectSameOrder(order, exchangeOrder(project.grid), "rebuilt");
     EXPECT_NE(project.prepare().output.find("Read basinList"), std::string::npos);
 }
 
@@ -226,7 +181,7 @@ TEST(CalcOrderCache, DamagedCacheIsRebuilt) {
         const RunResult r = project.prepare(&order);
         EXPECT_EQ(r.status, 0);
         EXPECT_NE(r.output.find("Make basinList data"), std::string::npos) << b << "\n---\n" << c;
-        expectSameOrder(order, directOrder(project.grid), "rebuilt");
+        expectSameOrder(order, exchangeOrder(project.grid), "rebuilt");
         EXPECT_EQ(readFile("temp/numOfBasin.dat"), basin);
         EXPECT_EQ(readFile("temp/orderedCell.dat"), cells);
     }

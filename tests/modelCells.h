@@ -36,6 +36,16 @@ inline ModelParams modelParams() {
     return p;
 }
 
+// The grid of `p` with the geometry of every cell only (flat, no flow links).
+inline CellGrid geometryGrid(const ModelParams& p) {
+    CellGrid grid(p.nrows, p.ncols);
+    for (int r = 0; r < p.nrows; ++r)
+        for (int c = 0; c < p.ncols; ++c) {
+            grid.at(r, c).setGeometry(r, c, p.nrows, p.ncols, p.yllcorner, p.xllcorner, 0.0f, p.scale);
+        }
+    return grid;
+}
+
 // Geometry, flow codes and links of `t`, as the topography reader builds them.
 inline CellGrid gridFrom(const Topography& t, const ModelParams& p) {
     CellGrid grid(t.nrows, t.ncols);

@@ -4,6 +4,7 @@
 #include "inputError.h"
 #include "paramFile.h"
 #include "rainfall.h"
+#include "modelCells.h"
 #include "testProject.h"
 
 #include <gtest/gtest.h>
@@ -33,15 +34,6 @@ ModelParams smallParams() {
     p.obsPerHour = 6;
     p.days = 1;
     return p;
-}
-
-CellGrid studyArea(const ModelParams& p) {
-    CellGrid grid(p.nrows, p.ncols);
-    for (int r = 0; r < p.nrows; ++r)
-        for (int c = 0; c < p.ncols; ++c) {
-            grid.at(r, c).setGeometry(r, c, p.nrows, p.ncols, p.yllcorner, p.xllcorner, 0.0f, p.scale);
-        }
-    return grid;
 }
 
 std::string connect(CellGrid& grid, const RainGrid& rain, const ModelParams& p) {
@@ -83,7 +75,7 @@ TEST(RainGrid, PointsRoundOnceAndWrapEastOf180) {
 TEST(RainCache, WrittenOnceThenReused) {
     ScratchDir dir;
     ModelParams p = smallParams();
-    CellGrid grid = studyArea(p);
+    CellGrid grid = geometryGrid(p);
     RainGrid rain = makeRainGrid(p);
     EXPECT_EQ(connect(grid, rain, p), kMade);
     EXPECT_EQ(readFile(kRainCachePath), kSmallCache);
@@ -106,7 +98,7 @@ TEST(RainCache, WrittenOnceThenReused) {
 TEST(RainCache, RecordsAreTrustedOnlyWhenCompleteAndInsideTheGrid) {
     ScratchDir dir;
     const ModelParams p = smallParams();
-    CellGrid grid = studyArea(p);
+    CellGrid grid = geometryGrid(p);
     const RainGrid rain = makeRainGrid(p);
     const std::string header = kSmallCache.substr(0, kSmallCache.find("0 0 1 0"));
     // r and c are not compared with the cell order: only i and j matter.
@@ -133,7 +125,7 @@ TEST(RainCache, RecordsAreTrustedOnlyWhenCompleteAndInsideTheGrid) {
 TEST(RainCache, FailuresStopWithAMessage) {
     ScratchDir dir;
     ModelParams p = smallParams();
-    CellGrid grid = studyArea(p);
+    CellGrid grid = geometryGrid(p);
     std::filesystem::remove("temp");
     RainGrid rain = makeRainGrid(p);
     RunResult r = runCaptured([&](std::ostream& out) { connectRainfall(grid, rain, p, out); return 0; });
@@ -260,7 +252,7 @@ TEST(RainReaders, BadValuesStopWithTheRecordAndThePoint) {
 TEST(RainTotals, TenMinuteSumsAndTheAsciiGrid) {
     ScratchDir dir;
     ModelParams p = smallParams();
-    CellGrid grid = studyArea(p);
+    CellGrid grid = geometryGrid(p);
     RainGrid rain = makeRainGrid(p);
     connect(grid, rain, p);
     for (RainPoint& point : rain.points) point.rainSeries.assign(point.rainSeries.size(), 6.0f);
@@ -278,7 +270,7 @@ TEST(RainTotals, TenMinuteSumsAndTheAsciiGrid) {
 
 TEST(RainTotals, EveryObservationWeightedByItsLength) {
     ModelParams p = smallParams();
-    CellGrid grid = studyArea(p);
+    CellGrid grid = geometryGrid(p);
     for (Cell& cell : grid.cells) cell.rainPoint = 0;
     RainGrid rain = makeRainGrid(p);
     std::vector<float>& series = rain.points[0].rainSeries;
