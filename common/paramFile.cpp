@@ -179,8 +179,8 @@ bool readParamFile(std::ostream& out, ToolParams& params) {
 
 void checkModelParams(const ModelParams& p) {
     auto fail = [](const char* text) { return InputError(std::string("\n") + text + "\n\n"); };
-    if (p.Ns == 0.0) throw fail("Error: Manning roughmess coefficient for slope must be larger than zero");
-    if (p.Nr == 0.0) throw fail("Error: Manning roughmess coefficient for channel must be larger than zero");
+    if (p.Ns == 0.0) throw fail(kSlopeRoughnessZero);
+    if (p.Nr == 0.0) throw fail(kChannelRoughnessZero);
     if (p.Da > 0.0 && p.Dm > 0.0 && p.Dm > p.Da) {
         throw fail("Error: Depth of capillary soil layer must be larger than that of non-capillary soil layer");
     }
@@ -190,7 +190,5 @@ void checkModelParams(const ModelParams& p) {
     if (p.ROFinitial > kMaxIntensity) throw fail("Error: Initial runoff height must not exceed 1e+06 mm/hr");
     // The capillary layer's discharge divides by Beta: zero is no exponent where
     // that layer exists (without one, Beta is never used).
-    if (p.Beta == 0.0 && p.Dm >= 2.2250738585072014e-308) {
-        throw fail("Error: Exponent constant of unsaturated hydraulic conductivity must be larger than zero");
-    }
+    if (p.Beta == 0.0 && p.Dm >= kSmallestNormal) throw fail(kBetaZero);
 }

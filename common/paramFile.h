@@ -11,6 +11,7 @@
 
 #include <cstdint>
 #include <iosfwd>
+#include <limits>
 #include <string>
 
 inline const char* const kModelParamPath = "./param-hsx-event-ver400.dat";
@@ -84,6 +85,19 @@ ModelParams readParamFile(std::ostream& out);
 // Tool variant on "../param-hsx-event-ver400.dat". Returns false, printing
 // nothing, when the file cannot be opened: each tool has its own ending then.
 bool readParamFile(std::ostream& out, ToolParams& params);
+
+// The smallest normal double: the tolerance of the cached corners and the
+// threshold below which a soil depth counts as no layer.
+inline constexpr double kSmallestNormal = std::numeric_limits<double>::min();
+
+// Messages of the values that would divide by zero, for the parameter file
+// and (followed by the cell) for the parameter maps.
+inline constexpr const char* kSlopeRoughnessZero =
+    "Error: Manning roughmess coefficient for slope must be larger than zero";
+inline constexpr const char* kChannelRoughnessZero =
+    "Error: Manning roughmess coefficient for channel must be larger than zero";
+inline constexpr const char* kBetaZero =
+    "Error: Exponent constant of unsaturated hydraulic conductivity must be larger than zero";
 
 // The smallest slope roughness a run accepts. Far below any real surface
 // (smooth concrete is about 0.01), a roughness makes the surface flow so fast

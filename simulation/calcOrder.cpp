@@ -158,7 +158,7 @@ const char* const kBasinPath = "./temp/numOfBasin.dat";
 const char* const kOrderPath = "./temp/orderedCell.dat";
 
 // Corner values equal within the smallest normal double count as the same grid.
-bool sameCorner(double cached, double current) { return std::fabs(cached - current) <= 2.2250738585072014e-308; }
+bool sameCorner(double cached, double current) { return std::fabs(cached - current) <= kSmallestNormal; }
 
 struct CacheHeader {
     int32_t ncols = -9999;

@@ -12,10 +12,6 @@
 
 namespace {
 
-// Smallest normal double: corners closer than this count as equal, and depths
-// below it count as no layer at all.
-constexpr double kSmallestNormal = 2.2250738585072014e-308;
-
 // One of the seven parameters that a negative parameter-file value turns into
 // a per-cell map.
 struct DistributedParam {
@@ -81,14 +77,10 @@ void checkCellParameters(const CellGrid& grid, int32_t i, const CellParameters& 
     auto fail = [&](const char* text) {
         return InputError(std::string("\n") + text + " at " + cellName(grid, i) + "\n\n");
     };
-    if (v.ns == 0.0) throw fail("Error: Manning roughmess coefficient for slope must be larger than zero");
+    if (v.ns == 0.0) throw fail(kSlopeRoughnessZero);
     if (v.ns < kMinSlopeRoughness) throw fail(kSlopeRoughnessTooSmall);
-    if (channel && v.nr == 0.0) {
-        throw fail("Error: Manning roughmess coefficient for channel must be larger than zero");
-    }
-    if (v.beta == 0.0 && v.dm >= kSmallestNormal) {
-        throw fail("Error: Exponent constant of unsaturated hydraulic conductivity must be larger than zero");
-    }
+    if (channel && v.nr == 0.0) throw fail(kChannelRoughnessZero);
+    if (v.beta == 0.0 && v.dm >= kSmallestNormal) throw fail(kBetaZero);
 }
 
 // Length of the flow path through the cell by its flow code.
@@ -161,9 +153,7 @@ void setupCell(Cell& cell, const Cell* downstream, const CellParameters& v, cons
     cell.va = cell.da < kSmallestNormal ? 0.0 : cell.ka * cell.slopeSine;
     cell.vcdc = cell.dm < kSmallestNormal ? 0.0 : cell.va / cell.beta * cell.dm;
 
-    cell.dischargeSeries.assign(static_cast<std::size_t>(params.days) * 24 *
-                                    static_cast<std::size_t>(params.stepsPerHour),
-                                0.0f);
+    cell.dischargeSeries.assign(seriesLength(params.days, params.stepsPerHour), 0.0f);
     const std::size_t nodes = static_cast<std::size_t>(cell.spaceSteps) + 1;
     cell.slopeQ.assign(nodes, 0.0);
     cell.slopeQNew.assign(nodes, 0.0);
@@ -268,5 +258,5 @@ void setupMouths(CellGrid& grid) {
 
 void allocateInflowSeries(Cell& cell, int days, int stepsPerHour) {
     if (!cell.inflowSeries.empty()) return;
-    cell.inflowSeries.assign(static_cast<std::size_t>(days) * 24 * static_cast<std::size_t>(stepsPerHour), 0.0f);
+    cell.inflowSeries.assign(seriesLength(days, stepsPerHour), 0.0f);
 }

@@ -3,10 +3,10 @@
 #include "cellSetup.h"
 #include "dischargeOutput.h"
 #include "inputError.h"
+#include "kinematicWave.h"
 #include "memoryBudget.h"
 #include "paramFile.h"
 
-#include <algorithm>
 #include <cmath>
 #include <fstream>
 #include <istream>
@@ -95,15 +95,14 @@ void readRecordedOutflow(Dam& dam, Cell& cell, int day, int hour, int step, int 
 }  // namespace
 
 bool isComputedCell(const Cell& cell, const std::vector<int32_t>& riverNumList) {
-    return !cell.isEdge && cell.riverNum >= 0 && cell.flowAcc > 0 &&
-           std::find(riverNumList.begin(), riverNumList.end(), cell.riverNum) != riverNumList.end();
+    return !cell.isEdge && cell.riverNum >= 0 && cell.flowAcc > 0 && isListedRiver(riverNumList, cell.riverNum);
 }
 
 InputError structureListError(const std::string& listPath, int64_t record, const std::string& what) {
     return InputError("Error: " + listPath + " record " + std::to_string(record) + ": " + what + "\n");
 }
 
-std::string readStructureName(std::istream& in, const std::string& listPath, int record) {
+std::string readStructureName(std::istream& in, const std::string& listPath, int64_t record) {
     std::string name;
     if (!(in >> name)) {
         throw structureListError(listPath, record, "the name is missing.");
@@ -124,12 +123,11 @@ std::vector<Dam> readDams(CellGrid& grid, const std::vector<int32_t>& riverNumLi
     } else {
         const int64_t count = readStructureItem<int64_t>(in, kDamListPath, 0);
         if (count < 0) throw structureListError(kDamListPath, 0, "the number of dams is negative.");
-        const std::size_t steps = static_cast<std::size_t>(params.days) * 24 * static_cast<std::size_t>(params.stepsPerHour);
+        const std::size_t steps = seriesLength(params.days, params.stepsPerHour);
         // Every dam adds series as long as the run: a long list on a long run
         // must stop with a message before memory runs out.
         const double available = availableMemoryBytes();
-        for (int64_t k = 1; k <= count; ++k) {
-            const int record = static_cast<int>(std::min<int64_t>(k, INT32_MAX));
+        for (int64_t record = 1; record <= count; ++record) {
             Dam dam;
             dam.number = readStructureItem<int32_t>(in, kDamListPath, record);
             dam.kind = readStructureItem<int32_t>(in, kDamListPath, record);
@@ -163,7 +161,7 @@ std::vector<Dam> readDams(CellGrid& grid, const std::vector<int32_t>& riverNumLi
             Cell& cell = grid.cells[static_cast<std::size_t>(dam.cell)];
             cell.kind = kDamCell;
             dam.outflowPath = "./input/realDamOutflow/real" + dam.name + ".dat";
-            requireMemory(static_cast<double>(k) * damMemoryBytes(params), available);
+            requireMemory(static_cast<double>(record) * damMemoryBytes(params), available);
             if (dam.kind == 0) {
                 if (!std::ifstream(dam.outflowPath)) {
                     throw InputError("Dam outflow file cannot open.\nFile Name : " + dam.outflowPath + "\n");
@@ -188,12 +186,7 @@ std::vector<Dam> readDams(CellGrid& grid, const std::vector<int32_t>& riverNumLi
 }
 
 double localInflow(const CellGrid& grid, const Cell& cell, int day, int hour, int step, int stepsPerHour) {
-    const std::size_t t = seriesIndex(day, hour, step, stepsPerHour);
-    double inflow = 0.0;
-    for (int u = 0; u < cell.numUpstream; ++u) {
-        inflow += static_cast<double>(grid.cells[static_cast<std::size_t>(cell.upstream[static_cast<std::size_t>(u)])]
-                                          .dischargeSeries[t]);
-    }
+    const double inflow = upstreamInflow(grid, cell, seriesIndex(day, hour, step, stepsPerHour));
     return inflow + 2.0 * cell.lateralInflow * cell.slopeLength;
 }
 
@@ -231,10 +224,7 @@ void operate(Dam& dam, CellGrid& grid, int day, int hour, int step, int stepsPer
 }
 
 float hourlyMeanStorage(const Dam& dam, int day, int hour, int stepsPerHour) {
-    const float* values = dam.storageSeries.data() + seriesIndex(day, hour, 0, stepsPerHour);
-    float sum = 0.0f;
-    for (int i = 0; i < stepsPerHour; ++i) sum += values[i];
-    const float mean = sum / static_cast<float>(stepsPerHour);
+    const float mean = meanInOrder(dam.storageSeries.data() + seriesIndex(day, hour, 0, stepsPerHour), stepsPerHour);
     return static_cast<float>(static_cast<double>(mean) + dam.initialStorage);
 }
 

@@ -78,4 +78,4 @@ T readStructureItem(std::istream& in, const std::string& listPath, int64_t recor
 
 // Reads the name of record `record` of a dam or reservoir list: one word of
 // at most 19 characters.
-std::string readStructureName(std::istream& in, const std::string& listPath, int record);
+std::string readStructureName(std::istream& in, const std::string& listPath, int64_t record);

@@ -9,13 +9,6 @@
 
 namespace {
 
-// Float32 mean of `count` consecutive values, summed in order.
-float meanOf(const float* values, int count) {
-    float sum = 0.0f;
-    for (int i = 0; i < count; ++i) sum += values[i];
-    return sum / static_cast<float>(count);
-}
-
 const float* hourStart(const std::vector<float>& series, int day, int hour, int stepsPerHour) {
     return series.data() + seriesIndex(day, hour, 0, stepsPerHour);
 }
@@ -23,12 +16,12 @@ const float* hourStart(const std::vector<float>& series, int day, int hour, int 
 }  // namespace
 
 float hourlyMeanDischarge(const Cell& cell, int day, int hour, int stepsPerHour) {
-    return meanOf(hourStart(cell.dischargeSeries, day, hour, stepsPerHour), stepsPerHour);
+    return meanInOrder(hourStart(cell.dischargeSeries, day, hour, stepsPerHour), stepsPerHour);
 }
 
 float meanDischarge10min(const Cell& cell, int day, int hour, int s, int stepsPer10min) {
     const int stepsPerHour = stepsPer10min * 6;
-    return meanOf(hourStart(cell.dischargeSeries, day, hour, stepsPerHour) + s * stepsPer10min, stepsPer10min);
+    return meanInOrder(hourStart(cell.dischargeSeries, day, hour, stepsPerHour) + s * stepsPer10min, stepsPer10min);
 }
 
 float snapshotDischarge10min(const Cell& cell, int day, int hour, int s, int stepsPer10min) {
@@ -37,7 +30,7 @@ float snapshotDischarge10min(const Cell& cell, int day, int hour, int s, int ste
 }
 
 float hourlyMeanInflow(const Cell& cell, int day, int hour, int stepsPerHour) {
-    return meanOf(hourStart(cell.inflowSeries, day, hour, stepsPerHour), stepsPerHour);
+    return meanInOrder(hourStart(cell.inflowSeries, day, hour, stepsPerHour), stepsPerHour);
 }
 
 void releaseSeries(Cell& cell) {
@@ -111,8 +104,7 @@ std::vector<bool> writtenCells(const CellGrid& grid, const std::vector<int32_t>&
     std::vector<bool> written(grid.cells.size(), false);
     for (std::size_t i = 0; i < grid.cells.size(); ++i) {
         const Cell& cell = grid.cells[i];
-        written[i] = !cell.isEdge &&
-                     std::find(riverNumList.begin(), riverNumList.end(), cell.riverNum) != riverNumList.end();
+        written[i] = !cell.isEdge && isListedRiver(riverNumList, cell.riverNum);
     }
     return written;
 }

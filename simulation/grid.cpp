@@ -1,8 +1,10 @@
 #include "grid.h"
 
+#include "flowCodes.h"
 #include "inputError.h"
 #include "paramFile.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <fstream>
@@ -48,15 +50,12 @@ CellGrid::CellGrid(int32_t rows, int32_t cols)
     : nrows(rows), ncols(cols), cells(static_cast<std::size_t>(rows) * static_cast<std::size_t>(cols)) {}
 
 void linkDownstream(CellGrid& grid, int r, int c) {
-    // Row and column offsets of codes 1..8, clockwise from north (row 0 is north).
-    static constexpr int kRowStep[9] = {0, -1, -1, 0, 1, 1, 1, 0, -1};
-    static constexpr int kColStep[9] = {0, 0, 1, 1, 1, 0, -1, -1, -1};
     Cell& cell = grid.at(r, c);
     cell.downstream = kNoCell;
     const int code = cell.flowDir;
     if (code < 1 || code > 8) return;
-    const int rr = r + kRowStep[code];
-    const int cc = c + kColStep[code];
+    const int rr = r + kFlowRowStep[code];
+    const int cc = c + kFlowColStep[code];
     if (rr < 0 || rr >= grid.nrows || cc < 0 || cc >= grid.ncols) return;
     cell.downstream = grid.index(rr, cc);
 }
@@ -233,4 +232,8 @@ void readTopography(CellGrid& grid, const ModelParams& params) {
     }
     buildNetwork(grid);
     checkElevations(grid);
+}
+
+bool isListedRiver(const std::vector<int32_t>& riverNumList, int32_t riverNum) {
+    return std::find(riverNumList.begin(), riverNumList.end(), riverNum) != riverNumList.end();
 }

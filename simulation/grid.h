@@ -26,6 +26,26 @@ enum CellKind : int32_t {
     kReservoirCell = 100,
 };
 
+// Length of a series of `perHour` values an hour over `days` days.
+inline std::size_t seriesLength(int days, int perHour) {
+    return static_cast<std::size_t>(days) * 24 * static_cast<std::size_t>(perHour);
+}
+
+// Float32 sum of `count` consecutive series values, added in time order.
+inline float sumInOrder(const float* values, int count) {
+    float sum = 0.0f;
+    for (int i = 0; i < count; ++i) sum += values[i];
+    return sum;
+}
+
+// Float32 mean of those values: their sum over the count as a float32.
+inline float meanInOrder(const float* values, int count) {
+    return sumInOrder(values, count) / static_cast<float>(count);
+}
+
+// Whether river number `riverNum` is one of the simulated rivers.
+bool isListedRiver(const std::vector<int32_t>& riverNumList, int32_t riverNum);
+
 // Position of step `step` of hour `hour` of day `day` in a per-step series.
 inline std::size_t seriesIndex(int day, int hour, int step, int stepsPerHour) {
     return (static_cast<std::size_t>(day) * 24 + static_cast<std::size_t>(hour)) *

@@ -16,13 +16,6 @@
 
 namespace {
 
-// The cache header's real values must agree to within the smallest normal double.
-constexpr double kCacheTolerance = 2.2250738585072014e-308;
-
-std::size_t seriesLength(int days, int obsPerHour) {
-    return static_cast<std::size_t>(days) * 24 * static_cast<std::size_t>(obsPerHour);
-}
-
 std::string pointName(int i, int j) {
     return "rainfall point column " + std::to_string(j + 1) + ", row " + std::to_string(i + 1);
 }
@@ -84,8 +77,9 @@ RainCacheHeader rainCacheHeader(const ModelParams& p) {
 }
 
 bool cacheHeaderFits(const RainCacheHeader& a, const RainCacheHeader& b) {
-    // Written as "within" so that a NaN never fits.
-    auto near = [](double x, double y) { return std::fabs(x - y) <= kCacheTolerance; };
+    // The cached reals must agree to within the smallest normal double; written
+    // as "within" so that a NaN never fits.
+    auto near = [](double x, double y) { return std::fabs(x - y) <= kSmallestNormal; };
     return a.rainCols == b.rainCols && a.rainRows == b.rainRows && a.ncols == b.ncols && a.nrows == b.nrows &&
            near(a.rainDx, b.rainDx) && near(a.rainDy, b.rainDy) && near(a.rainLon0, b.rainLon0) &&
            near(a.rainLat0, b.rainLat0) && near(a.xllcorner, b.xllcorner) && near(a.yllcorner, b.yllcorner);

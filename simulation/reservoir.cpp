@@ -7,7 +7,6 @@
 #include "memoryBudget.h"
 #include "paramFile.h"
 
-#include <algorithm>
 #include <fstream>
 #include <istream>
 #include <ostream>
@@ -45,7 +44,7 @@ std::vector<Reservoir> readReservoirs(CellGrid& grid, const std::vector<int32_t>
             const int64_t columnNumber = readStructureItem<int64_t>(in, kReservoirListPath, record);
             const int64_t rowNumber = readStructureItem<int64_t>(in, kReservoirListPath, record);
             const int32_t k = readStructureItem<int32_t>(in, kReservoirListPath, record);
-            reservoir.name = readStructureName(in, kReservoirListPath, static_cast<int>(std::min<int64_t>(record, INT32_MAX)));
+            reservoir.name = readStructureName(in, kReservoirListPath, record);
             reservoir.cell = structureCellOf(grid, riverNumList, columnNumber, rowNumber, "reservoir " + reservoir.name);
             reservoir.rowIndex = grid.rowOf(reservoir.cell);
             reservoir.columnIndex = grid.colOf(reservoir.cell);

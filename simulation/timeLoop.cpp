@@ -4,28 +4,15 @@
 #include "kinematicWave.h"
 #include "paramFile.h"
 
-#include <algorithm>
 #include <cmath>
 #include <ostream>
-
-namespace {
-
-bool isListed(const std::vector<int32_t>& riverNumList, int32_t riverNum) {
-    return std::find(riverNumList.begin(), riverNumList.end(), riverNum) != riverNumList.end();
-}
-
-}  // namespace
 
 bool hourSumsFinite(const std::vector<float>& series, int day, int hour, int stepsPerHour, int stepsPer10min) {
     if (series.empty()) return true;
     const float* values = series.data() + seriesIndex(day, hour, 0, stepsPerHour);
-    float sum = 0.0f;
-    for (int i = 0; i < stepsPerHour; ++i) sum += values[i];
-    if (!std::isfinite(sum)) return false;
+    if (!std::isfinite(sumInOrder(values, stepsPerHour))) return false;
     for (int s = 0; stepsPer10min > 0 && s < 6; ++s) {
-        float part = 0.0f;
-        for (int i = 0; i < stepsPer10min; ++i) part += values[s * stepsPer10min + i];
-        if (!std::isfinite(part)) return false;
+        if (!std::isfinite(sumInOrder(values + s * stepsPer10min, stepsPer10min))) return false;
     }
     return true;
 }
@@ -152,7 +139,7 @@ void runTimeLoop(CellGrid& grid, const CalcOrder& order, const std::vector<int32
             const int32_t i = grid.index(order.entries[e].first, order.entries[e].second);
             Cell& cell = grid.cells[static_cast<std::size_t>(i)];
             if (cell.kind < 0) continue;
-            if (!isListed(riverNumList, cell.riverNum)) continue;
+            if (!isListedRiver(riverNumList, cell.riverNum)) continue;
             if (cell.kind == kSlopeCell || cell.kind == kChannelCell) {
                 log.clear();
                 const EventStop stop = runCellEvent(grid, i, rain, params, log);
