@@ -48,15 +48,11 @@ bool isHeaderKey(const std::string& key) {
     return std::find(std::begin(kHeaderKeys), std::end(kHeaderKeys), key) != std::end(kHeaderKeys);
 }
 
-// A whole token read as a real; "nan" and "inf" are accepted here and judged by the caller.
-bool parseReal(std::string_view token, double& value) {
-    if (!token.empty() && token.front() == '+') token.remove_prefix(1);
-    const auto [end, ec] = std::from_chars(token.data(), token.data() + token.size(), value);
-    return ec == std::errc() && end == token.data() + token.size() && !token.empty();
-}
-
-// A whole token read straight into a float32, so the elevation is rounded once.
-bool parseFloat(std::string_view token, float& value) {
+// A whole token read as a real of type T (a float32 elevation is read straight
+// into a float, so it is rounded once); "nan" and "inf" are accepted here and
+// judged by the caller.
+template <typename T>
+bool parseReal(std::string_view token, T& value) {
     if (!token.empty() && token.front() == '+') token.remove_prefix(1);
     const auto [end, ec] = std::from_chars(token.data(), token.data() + token.size(), value);
     return ec == std::errc() && end == token.data() + token.size() && !token.empty();
@@ -180,7 +176,7 @@ DemGrid parseDemGrid(const std::string& text, const std::string& name) {
         }
         if (value == nodata || !std::isfinite(value)) {
             grid.elevation[i] = std::numeric_limits<float>::quiet_NaN();
-        } else if (!parseFloat(token, grid.elevation[i]) || !std::isfinite(grid.elevation[i])) {
+        } else if (!parseReal(token, grid.elevation[i]) || !std::isfinite(grid.elevation[i])) {
             throw gridError(name, "value " + std::to_string(i + 1) + " is too large for an elevation: \"" +
                                       std::string(token) + "\".");
         }

@@ -1,13 +1,12 @@
 #include "depressionFill.h"
 
+#include "flowCodes.h"
+
 #include <cmath>
 #include <limits>
 #include <queue>
 
 namespace {
-
-constexpr int kRowStep[8] = {-1, -1, 0, 1, 1, 1, 0, -1};
-constexpr int kColStep[8] = {0, 1, 1, 1, 0, -1, -1, -1};
 
 struct FloodEntry {
     float level;
@@ -32,8 +31,9 @@ std::vector<uint8_t> floodSeeds(const DemGrid& grid) {
             const std::size_t i = static_cast<std::size_t>(grid.index(r, c));
             if (!grid.hasData(i)) continue;
             bool edge = grid.isBorder(r, c);
-            for (int k = 0; k < 8 && !edge; ++k) {
-                edge = !grid.hasData(static_cast<std::size_t>(grid.index(r + kRowStep[k], c + kColStep[k])));
+            for (int code = 1; code <= 8 && !edge; ++code) {
+                edge = !grid.hasData(
+                    static_cast<std::size_t>(grid.index(r + kFlowRowStep[code], c + kFlowColStep[code])));
             }
             seed[i] = edge ? 1 : 0;
         }
@@ -54,8 +54,8 @@ std::vector<float> fillDepressions(const DemGrid& grid) {
         const FloodEntry e = open.top();
         open.pop();
         const int r = e.cell / grid.ncols, c = e.cell % grid.ncols;
-        for (int k = 0; k < 8; ++k) {
-            const int rr = r + kRowStep[k], cc = c + kColStep[k];
+        for (int code = 1; code <= 8; ++code) {  // neighbours clockwise from the north
+            const int rr = r + kFlowRowStep[code], cc = c + kFlowColStep[code];
             if (rr < 0 || rr >= grid.nrows || cc < 0 || cc >= grid.ncols) continue;
             const std::size_t n = static_cast<std::size_t>(grid.index(rr, cc));
             if (reached[n] || !grid.hasData(n)) continue;

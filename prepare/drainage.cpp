@@ -48,7 +48,6 @@ int32_t steepestCode(const DemGrid& grid, const std::vector<float>& filled, int 
 }  // namespace
 
 std::vector<int32_t> flowDirections(const DemGrid& grid, const std::vector<float>& filled) {
-    const std::vector<uint8_t> computed = computedCells(grid);
     std::vector<int32_t> flowDir(grid.size(), 0);
     const double pi = std::acos(-1.0);
     for (int r = 1; r + 1 < grid.nrows; ++r) {
@@ -57,7 +56,7 @@ std::vector<int32_t> flowDirections(const DemGrid& grid, const std::vector<float
         const double diagonal = std::sqrt(1.0 + ew * ew);
         const double distance[9] = {0.0, 1.0, diagonal, ew, diagonal, 1.0, diagonal, ew, diagonal};
         for (int c = 1; c + 1 < grid.ncols; ++c) {
-            if (computed[static_cast<std::size_t>(grid.index(r, c))]) {
+            if (grid.hasData(static_cast<std::size_t>(grid.index(r, c)))) {  // inside the ring: computed
                 flowDir[static_cast<std::size_t>(grid.index(r, c))] = steepestCode(grid, filled, r, c, distance);
             }
         }

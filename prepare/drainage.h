@@ -11,14 +11,10 @@
 // path ends at a mouth and the accumulation strictly increases downstream.
 
 #include "demGrid.h"
+#include "flowCodes.h"
 
 #include <cstdint>
 #include <vector>
-
-// Row and column offsets of the flow codes 0..8: 0 none (a river mouth),
-// 1 north, then clockwise to 8 north-west. Row 0 is the north.
-inline constexpr int kFlowRowStep[9] = {0, -1, -1, 0, 1, 1, 1, 0, -1};
-inline constexpr int kFlowColStep[9] = {0, 0, 1, 1, 1, 0, -1, -1, -1};
 
 struct Drainage {
     int32_t nrows = 0;

@@ -131,12 +131,7 @@ void reportBasins(std::ostream& out, const DemGrid& grid, const TopoData& topo, 
 // The run directories that runoffSim and the tools need but never create.
 void makeRunDirectories(const fs::path& project) {
     for (const char* sub : {"input", "temp", "output", "output/damData", "output/resData", "output/image"}) {
-        std::error_code ec;
-        fs::create_directories(project / sub, ec);
-        if (ec) {
-            throw InputError("Error: the directory " + (project / sub).string() + " cannot be created: " +
-                             ec.message() + ".\n");
-        }
+        createDirectory(project / sub);
     }
 }
 

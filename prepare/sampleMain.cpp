@@ -3,14 +3,14 @@
 //   makeSampleBasin inputs DIR [COLS ROWS]     after prepareTopography -o DIR FILE.asc:
 //                                              parameter file, storm, dam and reservoir
 
+#include "consoleProgram.h"
 #include "demGrid.h"
 #include "inputError.h"
 #include "sampleBasin.h"
 #include "topoFiles.h"
 
 #include <charconv>
-#include <iostream>
-#include <new>
+#include <ostream>
 #include <sstream>
 #include <string>
 
@@ -35,26 +35,23 @@ int32_t gridSize(const char* text) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    try {
-        if (argc != 3 && argc != 5) throw InputError(kUsage);
-        const std::string stage = argv[1], path = argv[2];
-        const int32_t ncols = argc == 5 ? gridSize(argv[3]) : 120;
-        const int32_t nrows = argc == 5 ? gridSize(argv[4]) : 100;
-        if (stage == "dem") {
-            std::cout << "Write " << path << '\n';
-            std::ostringstream text;
-            writeDemGrid(text, makeSampleDem(ncols, nrows), 2);
-            writeFileAtomically(path, text.str());
-        } else if (stage == "inputs") {
-            writeSampleInputs(path, ncols, nrows, std::cout);
-        } else {
-            throw InputError(kUsage);
-        }
-        return 0;
-    } catch (const InputError& error) {
-        std::cout << error.message;
-    } catch (const std::bad_alloc&) {
-        std::cout << "Error: not enough memory for this grid.\n";
-    }
-    return 1;
+    return runConsoleProgram(
+        [&](std::ostream& out) {
+            if (argc != 3 && argc != 5) throw InputError(kUsage);
+            const std::string stage = argv[1], path = argv[2];
+            const int32_t ncols = argc == 5 ? gridSize(argv[3]) : 120;
+            const int32_t nrows = argc == 5 ? gridSize(argv[4]) : 100;
+            if (stage == "dem") {
+                out << "Write " << path << '\n';
+                std::ostringstream text;
+                writeDemGrid(text, makeSampleDem(ncols, nrows), 2);
+                writeFileAtomically(path, text.str());
+            } else if (stage == "inputs") {
+                writeSampleInputs(path, ncols, nrows, out);
+            } else {
+                throw InputError(kUsage);
+            }
+            return 0;
+        },
+        "Error: not enough memory for this grid.\n");
 }

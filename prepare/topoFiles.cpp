@@ -17,7 +17,7 @@ namespace fs = std::filesystem;
 
 TopoData prepareTopoData(const DemGrid& grid, int32_t minCells, int32_t maxBasins) {
     const std::vector<float> filled = fillDepressions(grid);
-    const Drainage drainage = traceDrainage(grid, filled);
+    Drainage drainage = traceDrainage(grid, filled);
     TopoData topo;
     topo.nrows = grid.nrows;
     topo.ncols = grid.ncols;
@@ -31,8 +31,6 @@ TopoData prepareTopoData(const DemGrid& grid, int32_t minCells, int32_t maxBasin
                          std::to_string(largest) + ". Lower --min-cells.\n");
     }
     topo.riverNum = riverNumbers(drainage, topo.basins);
-    topo.flowDir = drainage.flowDir;
-    topo.flowAcc = drainage.flowAcc;
     topo.modDem.assign(grid.size(), -9999.0f);
     for (std::size_t i = 0; i < grid.size(); ++i) {
         if (!grid.hasData(i)) continue;
@@ -40,6 +38,8 @@ TopoData prepareTopoData(const DemGrid& grid, int32_t minCells, int32_t maxBasin
         if (filled[i] > grid.elevation[i]) ++topo.raisedCells;
         if (drainage.computed[i] && drainage.flowDir[i] == 0) ++topo.mouthCount;
     }
+    topo.flowDir = std::move(drainage.flowDir);
+    topo.flowAcc = std::move(drainage.flowAcc);
     return topo;
 }
 
@@ -107,6 +107,12 @@ std::string rasterBytes(const std::vector<int32_t>& values, int32_t nrows, int32
     return fileOrderBytes(values, nrows, ncols);
 }
 
+void createDirectory(const std::filesystem::path& dir) {
+    std::error_code ec;
+    fs::create_directories(dir, ec);
+    if (ec) throw InputError("Error: the directory " + dir.string() + " cannot be created: " + ec.message() + ".\n");
+}
+
 void writeFileAtomically(const std::string& path, const std::string& text) {
     writeWhole(temporaryPath(path), text);
     renameInto(temporaryPath(path), path);
@@ -114,9 +120,7 @@ void writeFileAtomically(const std::string& path, const std::string& text) {
 
 void writeTopoData(const std::string& projectDir, const DemGrid& grid, const TopoData& topo, std::ostream& out) {
     const fs::path dir = fs::path(projectDir) / "topoData";
-    std::error_code ec;
-    fs::create_directories(dir, ec);
-    if (ec) throw InputError("Error: the directory " + dir.string() + " cannot be created: " + ec.message() + ".\n");
+    createDirectory(dir);
     const std::pair<const char*, std::string> files[] = {
         {"modDem.bin", rasterBytes(topo.modDem, topo.nrows, topo.ncols)},
         {"flowDir.bin", rasterBytes(topo.flowDir, topo.nrows, topo.ncols)},
@@ -131,6 +135,7 @@ void writeTopoData(const std::string& projectDir, const DemGrid& grid, const Top
             ++written;
         }
     } catch (const InputError&) {
+        std::error_code ec;
         for (std::size_t k = 0; k < written; ++k) fs::remove(temporaryPath(dir / files[k].first), ec);
         throw;
     }

@@ -15,6 +15,7 @@
 #include "drainage.h"
 
 #include <cstdint>
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -47,6 +48,9 @@ std::string rasterBytes(const std::vector<int32_t>& values, int32_t nrows, int32
 // under temporary names and renamed only when every one is complete, so a
 // failure leaves the earlier files as they were. Throws InputError on failure.
 void writeTopoData(const std::string& projectDir, const DemGrid& grid, const TopoData& topo, std::ostream& out);
+
+// Creates `dir` and its parents if missing; throws InputError if it cannot.
+void createDirectory(const std::filesystem::path& dir);
 
 // Writes `text` to `path` through a temporary file renamed over it.
 void writeFileAtomically(const std::string& path, const std::string& text);
