@@ -10,6 +10,7 @@
 // empty file.
 
 #include "inputError.h"
+#include "modelCells.h"
 #include "paramFile.h"
 
 #include <cmath>
@@ -131,38 +132,19 @@ inline void checkSimulationOutputs() {
     }
 }
 
-// A small, valid parameter set: 5 x 4 cells, 2 x 2 rainfall points, one day of
-// 10-minute steps. Targets change what they fuzz.
+// A small, valid parameter set: the model tests' 5 x 4 cells with 2 x 2
+// rainfall points and one day of 10-minute steps. Targets change what they fuzz.
 inline ModelParams smallParams() {
-    ModelParams p;
-    p.scale = 30.0f;
-    p.ncols = 5;
-    p.nrows = 4;
-    p.xllcorner = 135.0;
-    p.yllcorner = 35.0;
+    ModelParams p = modelParams();
     p.rainFormat = 1;
-    p.rainInterval = 10;
     p.rainCols = 2;
     p.rainRows = 2;
     p.rainDx = 0.05;
     p.rainDy = 0.05;
     p.rainLon0 = 135.0;
     p.rainLat0 = 35.0;
-    p.obsPerHour = 6;
-    p.days = 1;
     p.stepSeconds = 600;
-    p.spaceSteps = 4;
-    p.fdWeight = 0.6;
     p.stepsPerHour = 6;
-    p.Ns = 0.3;
-    p.Ka = 0.001;
-    p.Da = 1.0;
-    p.Dm = 0.5;
-    p.Beta = 4.0;
-    p.Nr = 0.03;
-    p.channelThreshold = 3;
-    p.slopeLength = 100.0;
-    p.ROFinitial = 0.1;
     return p;
 }
 
@@ -181,31 +163,7 @@ inline std::string paramFileText(const ModelParams& p) {
 
 // The 5 x 4 basin of the tests, as the four raster files and the river list:
 // row 2 drains east to a mouth at (2, 3); (1, 1)..(1, 3) drain south into it.
-inline void writeSmallBasin() {
-    const int nrows = 4, ncols = 5;
-    std::vector<float> dem(20);
-    std::vector<int32_t> dir(20, 0), acc(20, 0), num(20, 0);
-    auto at = [&](int r, int c) { return static_cast<std::size_t>(r * ncols + c); };
-    for (int r = 0; r < nrows; ++r)
-        for (int c = 0; c < ncols; ++c) dem[at(r, c)] = static_cast<float>(100 - 10 * c + (r == 1 ? 5 : 0));
-    dir[at(1, 1)] = dir[at(1, 2)] = dir[at(1, 3)] = 5;
-    dir[at(2, 1)] = dir[at(2, 2)] = 3;
-    acc[at(1, 1)] = acc[at(1, 2)] = acc[at(1, 3)] = 1;
-    acc[at(2, 1)] = 2;
-    acc[at(2, 2)] = 4;
-    acc[at(2, 3)] = 6;
-    auto fileOrder = [&](const auto& v) {
-        std::string bytes;
-        for (int r = nrows - 1; r >= 0; --r)
-            for (int c = 0; c < ncols; ++c) bytes.append(reinterpret_cast<const char*>(&v[at(r, c)]), 4);
-        return bytes;
-    };
-    writeFile("topoData/modDem.bin", fileOrder(dem));
-    writeFile("topoData/flowDir.bin", fileOrder(dir));
-    writeFile("topoData/flowAcc.bin", fileOrder(acc));
-    writeFile("topoData/riverNum.bin", fileOrder(num));
-    writeFile("topoData/riverNumList.dat", "0 1 1 1 1 1 0.5 0.5\n");
-}
+inline void writeSmallBasin() { smallBasin().write(); }
 
 // Uniform rain of 6 mm/h at every point of a 2 x 2 grid for one day of
 // 10-minute observations, as a text rainfall file.
