@@ -58,14 +58,18 @@ double microsecondsPerCellDay(int flowAcc, int repeats) {
         cell.rainPoint = 0;
         setupCell(cell, &lower, v, p);
         setInitialState(cell, 0.1);
+        cell.dischargeSeries.assign(24 * 60, 0.0f);
         const bool channel = isChannelCell(cell);
+        const WaveConstants k = waveConstants(cell);
+        const UpstreamSeries upstream = upstreamSeriesOf(grid, cell);
+        std::size_t at = 0;
         for (int hour = 0; hour < 24; ++hour) {
-            for (int step = 0; step < 60; ++step) {
+            for (int step = 0; step < 60; ++step, ++at) {
                 setRainfall(cell, rain, 0, hour, step / 10);
                 if (channel) {
-                    stepChannel(cell, grid, 0, hour, step, log);
+                    stepChannel(cell, k, upstream, at, log);
                 } else {
-                    stepSlope(cell, grid, 0, hour, step, log);
+                    stepSlope(cell, k, upstream, at, log);
                 }
             }
         }

@@ -6,7 +6,7 @@ int runProject() {
     std::ostringstream console;
     int status = 1;
     try {
-        status = runSimulation(console);
+        status = runSimulation(console, RunOptions{});
     } catch (const InputError& error) {
         checkStopMessage(error);
         return 1;

@@ -153,7 +153,6 @@ void setupCell(Cell& cell, const Cell* downstream, const CellParameters& v, cons
     cell.va = cell.da < kSmallestNormal ? 0.0 : cell.ka * cell.slopeSine;
     cell.vcdc = cell.dm < kSmallestNormal ? 0.0 : cell.va / cell.beta * cell.dm;
 
-    cell.dischargeSeries.assign(seriesLength(params.days, params.stepsPerHour), 0.0f);
     const std::size_t nodes = static_cast<std::size_t>(cell.spaceSteps) + 1;
     cell.slopeQ.assign(nodes, 0.0);
     cell.slopeQNew.assign(nodes, 0.0);
@@ -256,7 +255,7 @@ void setupMouths(CellGrid& grid) {
     }
 }
 
-void allocateInflowSeries(Cell& cell, int days, int stepsPerHour) {
-    if (!cell.inflowSeries.empty()) return;
-    cell.inflowSeries.assign(seriesLength(days, stepsPerHour), 0.0f);
+void allocateStructureSeries(Cell& cell, int days, int stepsPerHour) {
+    if (cell.inflowSeries.empty()) cell.inflowSeries.assign(seriesLength(days, stepsPerHour), 0.0f);
+    if (cell.dischargeSeries.empty()) cell.dischargeSeries.assign(seriesLength(days, stepsPerHour), 0.0f);
 }

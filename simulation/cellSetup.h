@@ -3,13 +3,14 @@
 // per-cell maps in "./paramData/"), flow geometry, coefficients, node arrays,
 // series and the steady initial state; then the river mouths.
 //
-// Memory: each set-up cell gets, once and here, its `dischargeSeries` (days x
-// 24 x stepsPerHour float32, zeroed) and its node arrays (spaceSteps + 1
-// doubles each; the four channel arrays for channel cells only), each in one
-// contiguous block. A time step allocates nothing. `inflowSeries` is read only
-// for dam and reservoir cells, so it is left empty here: the set-up of a dam
-// or reservoir calls allocateInflowSeries on the cell it claims, and a grid of
-// a million cells pays for it only where such a structure sits.
+// Memory: each set-up cell gets, once and here, its node arrays (spaceSteps +
+// 1 doubles each; the four channel arrays for channel cells only), each in one
+// contiguous block. Its per-step series are not allocated here: the time loop
+// gives a cell its `dischargeSeries` when the cell's event starts and frees it
+// once the cells below have read it, so only the series of unfinished work sit
+// in memory. A dam or reservoir cell, whose tables are written after the loop,
+// gets both series at the set-up of its structure (allocateStructureSeries)
+// and keeps them to the end. A time step allocates nothing.
 
 #include "grid.h"
 
@@ -54,6 +55,6 @@ void setupCells(CellGrid& grid, const ModelParams& params, std::ostream& out);
 // "Set parameter data at the river mouthes.": every cell with flow code 0.
 void setupMouths(CellGrid& grid);
 
-// Gives a cell claimed by a dam or reservoir its zeroed `inflowSeries`; a
-// second claim keeps the series it has.
-void allocateInflowSeries(Cell& cell, int days, int stepsPerHour);
+// Gives a cell claimed by a dam or reservoir its zeroed `inflowSeries` and
+// `dischargeSeries`, kept to the end of the run; a second claim keeps them.
+void allocateStructureSeries(Cell& cell, int days, int stepsPerHour);

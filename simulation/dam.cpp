@@ -158,6 +158,7 @@ std::vector<Dam> readDams(CellGrid& grid, const std::vector<int32_t>& riverNumLi
             dam.cell = structureCellOf(grid, riverNumList, columnNumber, rowNumber, "dam " + dam.name);
             dam.rowIndex = grid.rowOf(dam.cell);
             dam.columnIndex = grid.colOf(dam.cell);
+            dam.place = cellName(grid, dam.cell);
             Cell& cell = grid.cells[static_cast<std::size_t>(dam.cell)];
             cell.kind = kDamCell;
             dam.outflowPath = "./input/realDamOutflow/real" + dam.name + ".dat";
@@ -172,7 +173,7 @@ std::vector<Dam> readDams(CellGrid& grid, const std::vector<int32_t>& riverNumLi
             // Series, then the operation values.
             dam.storage = 0.0;
             dam.storageSeries.assign(steps, 0.0f);
-            allocateInflowSeries(cell, params.days, params.stepsPerHour);
+            allocateStructureSeries(cell, params.days, params.stepsPerHour);
             dam.regulatedOutflow = q;
             dam.initialStorage = initial == 0.0 ? lower : initial;
             dam.s1 = lower - dam.initialStorage;
@@ -185,18 +186,18 @@ std::vector<Dam> readDams(CellGrid& grid, const std::vector<int32_t>& riverNumLi
     return dams;
 }
 
-double localInflow(const CellGrid& grid, const Cell& cell, int day, int hour, int step, int stepsPerHour) {
-    const double inflow = upstreamInflow(grid, cell, seriesIndex(day, hour, step, stepsPerHour));
+double localInflow(const Cell& cell, const UpstreamSeries& upstream, std::size_t at) {
+    const double inflow = upstreamInflow(upstream, at);
     return inflow + 2.0 * cell.lateralInflow * cell.slopeLength;
 }
 
-void operate(Dam& dam, CellGrid& grid, int day, int hour, int step, int stepsPerHour) {
-    Cell& cell = grid.cells[static_cast<std::size_t>(dam.cell)];
+void operate(Dam& dam, Cell& cell, const UpstreamSeries& upstream, int day, int hour, int step, int stepsPerHour) {
     if (dam.kind == 0) {
         readRecordedOutflow(dam, cell, day, hour, step, stepsPerHour);
         return;
     }
-    const double inflow = localInflow(grid, cell, day, hour, step, stepsPerHour);
+    const std::size_t t = seriesIndex(day, hour, step, stepsPerHour);
+    const double inflow = localInflow(cell, upstream, t);
     const double dt = static_cast<double>(cell.stepSeconds);
     double release = 0.0;
     if (dam.kind == 1) {
@@ -211,10 +212,9 @@ void operate(Dam& dam, CellGrid& grid, int day, int hour, int step, int stepsPer
             "Set dam type to 1 or 2. Modelling of other types of dam operation is instructed in the manual.\n");
     }
     dam.storage = dam.storage + (inflow - release) * dt;
-    const std::size_t t = seriesIndex(day, hour, step, stepsPerHour);
     dam.storageSeries[t] = static_cast<float>(dam.storage);
     if (!std::isfinite(dam.storageSeries[t])) {
-        throw InputError("Error: the storage of dam " + dam.name + " at " + cellName(grid, dam.cell) +
+        throw InputError("Error: the storage of dam " + dam.name + " at " + dam.place +
                          " is no longer a finite number at day " + std::to_string(day) + ", hour " +
                          std::to_string(hour) + ", step " + std::to_string(step) +
                          " (counted from 0); check its inflow. Simulation ends\n");

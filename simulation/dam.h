@@ -5,6 +5,7 @@
 
 #include "grid.h"
 #include "inputError.h"
+#include "kinematicWave.h"
 
 #include <cstdint>
 #include <istream>
@@ -21,6 +22,7 @@ struct Dam {
     std::string name;         // at most 19 characters
     std::string outflowPath;  // recorded releases of a kind 0 dam
     int32_t cell = kNoCell;   // index of the dam cell
+    std::string place;        // the cell as messages name it ("column C, row R")
     double storage = 0.0;     // relative to initialStorage, m3
     double regulatedOutflow = 0.0;  // m3/s
     double initialStorage = 0.0;    // m3
@@ -38,13 +40,15 @@ struct Dam {
 std::vector<Dam> readDams(CellGrid& grid, const std::vector<int32_t>& riverNumList, const ModelParams& params,
                           std::ostream& out);
 
-// Inflow of a dam or reservoir cell at one step: the upstream outflows, in slot
-// order, plus twice the rain on the cell's slope. Requires every upstream
-// series to be complete.
-double localInflow(const CellGrid& grid, const Cell& cell, int day, int hour, int step, int stepsPerHour);
+// Inflow of a dam or reservoir cell at series position `at`: the upstream
+// outflows, in slot order, plus twice the rain on the cell's slope. Requires
+// every upstream series to be complete.
+double localInflow(const Cell& cell, const UpstreamSeries& upstream, std::size_t at);
 
-// One calculation step of the dam; writes the cell's outflow, inflow and the storage.
-void operate(Dam& dam, CellGrid& grid, int day, int hour, int step, int stepsPerHour);
+// One calculation step of the dam on its cell; writes the cell's outflow,
+// inflow and the storage. Throws InputError for an unknown operation kind and
+// for a storage that is no longer finite.
+void operate(Dam& dam, Cell& cell, const UpstreamSeries& upstream, int day, int hour, int step, int stepsPerHour);
 
 // Float32 mean storage of an hour, plus the initial storage.
 float hourlyMeanStorage(const Dam& dam, int day, int hour, int stepsPerHour);

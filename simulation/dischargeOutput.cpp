@@ -1,5 +1,6 @@
 #include "dischargeOutput.h"
 
+#include "dischargeFiles.h"
 #include "paramFile.h"
 
 #include <algorithm>
@@ -56,107 +57,42 @@ TenMinuteLayout::TenMinuteLayout(int stepSeconds)
     }
 }
 
-float TenMinuteLayout::mean(const Cell& cell, int day, int hour, int s, int stepsPerHour) const {
-    if (aligned) return meanDischarge10min(cell, day, hour, s, stepsPer10min);
+float TenMinuteLayout::mean(const float* hourValues, int s) const {
+    if (aligned) return meanInOrder(hourValues + s * stepsPer10min, stepsPer10min);
     // Time-weighted mean over the interval.
-    const float* values = hourStart(cell.dischargeSeries, day, hour, stepsPerHour);
     double sum = 0.0;
     for (const Piece& piece : pieces[static_cast<std::size_t>(s)])
-        sum += static_cast<double>(values[piece.step]) * piece.seconds;
+        sum += static_cast<double>(hourValues[piece.step]) * piece.seconds;
     return static_cast<float>(sum / 600.0);
 }
 
-float TenMinuteLayout::snapshot(const Cell& cell, int day, int hour, int s, int stepsPerHour) const {
-    if (aligned) return snapshotDischarge10min(cell, day, hour, s, stepsPer10min);
-    return hourStart(cell.dischargeSeries, day, hour, stepsPerHour)[snapshotStep[static_cast<std::size_t>(s)]];
+float TenMinuteLayout::snapshot(const float* hourValues, int s) const {
+    if (aligned) return hourValues[(s + 1) * stepsPer10min - 1];
+    return hourValues[snapshotStep[static_cast<std::size_t>(s)]];
 }
 
 namespace {
 
-const char* const kSnapshotPath = "./output/discharge10minSnapshot.bin";
-const char* const kMeanPath = "./output/discharge10minMean.bin";
-const char* const kHourlyPath = "./output/dischargeHourlyMean.bin";
 const char* const kTotalsPath = "./output/totalRainDistribution.asc";
-
-// One output file written a frame at a time; remembers whether every write succeeded.
-struct FrameFile {
-    const char* path;
-    std::ofstream stream;
-    std::vector<float> frame;
-
-    FrameFile(const char* p, std::size_t cells, std::ostream& out) : path(p), frame(cells) {
-        out << "Write " << path << '\n';
-        stream.open(path, std::ios::binary | std::ios::trunc);
-    }
-    void writeFrame() {
-        if (stream) stream.write(reinterpret_cast<const char*>(frame.data()),
-                                 static_cast<std::streamsize>(frame.size() * sizeof(float)));
-    }
-    bool finish() {
-        if (!stream.is_open()) return false;
-        stream.close();
-        return !stream.fail();
-    }
-};
-
-// Whether each cell carries data in the files: not on the border, river listed.
-std::vector<bool> writtenCells(const CellGrid& grid, const std::vector<int32_t>& riverNumList) {
-    std::vector<bool> written(grid.cells.size(), false);
-    for (std::size_t i = 0; i < grid.cells.size(); ++i) {
-        const Cell& cell = grid.cells[i];
-        written[i] = !cell.isEdge && isListedRiver(riverNumList, cell.riverNum);
-    }
-    return written;
-}
 
 }  // namespace
 
-bool writeOutputs(CellGrid& grid, const std::vector<int32_t>& riverNumList, const RainGrid& rain,
-                  const ModelParams& params, const std::vector<Dam>& dams, const std::vector<Reservoir>& reservoirs,
-                  std::ostream& out) {
-    const std::size_t cells = grid.cells.size();
-    FrameFile snapshot(kSnapshotPath, cells * 6, out);
-    FrameFile mean(kMeanPath, cells * 6, out);
-    FrameFile hourly(kHourlyPath, cells, out);
+bool writeOutputs(DischargeFiles& files, CellGrid& grid, const RainGrid& rain, const ModelParams& params,
+                  const std::vector<Dam>& dams, const std::vector<Reservoir>& reservoirs, std::ostream& out) {
+    closeDischargeFiles(files);
+    std::vector<std::string> lost;
+    for (int k = 0; k < 3; ++k) {
+        out << "Write " << files.files[static_cast<std::size_t>(k)].path << '\n';
+        if (!commitDischargeFile(files, k)) lost.push_back(files.files[static_cast<std::size_t>(k)].path);
+    }
     out << "Write " << kTotalsPath << '\n';
     std::ofstream totals = openRainTotals(kTotalsPath);
-
-    const std::vector<bool> written = writtenCells(grid, riverNumList);
-    const TenMinuteLayout layout(params.stepSeconds);
-    const int sph = params.stepsPerHour;
-    // One hour at a time: each cell's values of the hour go into the hour's
-    // frames at the cell's file position (south row first).
-    for (int day = 0; day < params.days; ++day) {
-        for (int hour = 0; hour < 24; ++hour) {
-            std::size_t k = 0;
-            for (int r = grid.nrows - 1; r >= 0; --r) {
-                for (int c = 0; c < grid.ncols; ++c, ++k) {
-                    const std::size_t i = static_cast<std::size_t>(grid.index(r, c));
-                    const Cell& cell = grid.cells[i];
-                    const bool data = written[i];
-                    hourly.frame[k] = data ? hourlyMeanDischarge(cell, day, hour, sph) : kNoData;
-                    for (int s = 0; s < 6; ++s) {
-                        const std::size_t at = static_cast<std::size_t>(s) * cells + k;
-                        snapshot.frame[at] = data ? layout.snapshot(cell, day, hour, s, sph) : kNoData;
-                        mean.frame[at] = data ? layout.mean(cell, day, hour, s, sph) : kNoData;
-                    }
-                }
-            }
-            hourly.writeFrame();
-            snapshot.writeFrame();
-            mean.writeFrame();
-        }
-    }
-    std::vector<std::string> lost;
-    for (FrameFile* file : {&snapshot, &mean, &hourly})
-        if (!file->finish()) lost.push_back(file->path);
-
     writeRainTotals(totals, rainTotals(grid, rain), params);
+    totals.close();
     writeDamTables(dams, grid, params, out);
     writeReservoirTables(reservoirs, grid, params, out);
 
-    for (Cell& cell : grid.cells)
-        if (!cell.isEdge && cell.riverNum >= 0) releaseSeries(cell);
+    for (Cell& cell : grid.cells) releaseSeries(cell);
 
     for (const std::string& path : lost) out << "Error: " << path << " could not be written.\n";
     return lost.empty();

@@ -66,14 +66,18 @@ struct TenMinuteLayout {
     std::vector<int32_t> snapshotStep;       // [s]
 
     explicit TenMinuteLayout(int stepSeconds);
-    float mean(const Cell& cell, int day, int hour, int s, int stepsPerHour) const;
-    float snapshot(const Cell& cell, int day, int hour, int s, int stepsPerHour) const;
+    // Mean and snapshot of 10-minute interval s of an hour whose per-step
+    // values start at `hourValues`.
+    float mean(const float* hourValues, int s) const;
+    float snapshot(const float* hourValues, int s) const;
 };
 
-// Writes the three discharge files, the rainfall totals and the dam and
-// reservoir tables, in this order, then releases the series. Returns false
-// (after one message line per file) when a discharge file could not be
-// created or written; everything else is still written.
-bool writeOutputs(CellGrid& grid, const std::vector<int32_t>& riverNumList, const RainGrid& rain,
-                  const ModelParams& params, const std::vector<Dam>& dams, const std::vector<Reservoir>& reservoirs,
-                  std::ostream& out);
+struct DischargeFiles;
+
+// After the time loop: gives the three discharge files (filled during the
+// loop) their names, writes the rainfall totals and the dam and reservoir
+// tables, in this order, each announced by its "Write" line, then releases the
+// series. Returns false (after one message line per file) when a discharge
+// file could not be created or written; everything else is still written.
+bool writeOutputs(DischargeFiles& files, CellGrid& grid, const RainGrid& rain, const ModelParams& params,
+                  const std::vector<Dam>& dams, const std::vector<Reservoir>& reservoirs, std::ostream& out);

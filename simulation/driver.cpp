@@ -3,18 +3,75 @@
 #include "calcOrder.h"
 #include "cellSetup.h"
 #include "dam.h"
+#include "dischargeFiles.h"
 #include "dischargeOutput.h"
 #include "grid.h"
+#include "inputError.h"
 #include "memoryBudget.h"
 #include "paramFile.h"
+#include "progressLine.h"
 #include "rainfall.h"
 #include "reservoir.h"
 #include "timeLoop.h"
 
+#include <algorithm>
+#include <charconv>
+#include <optional>
 #include <ostream>
+#include <thread>
 #include <vector>
 
-int runSimulation(std::ostream& out) {
+namespace {
+
+// More threads than this only cost memory; the count is capped, not refused.
+constexpr int kMostThreads = 1024;
+
+InputError usageError(const std::string& what) {
+    return InputError("Error: " + what + " Try runoffSim --help.\n");
+}
+
+}  // namespace
+
+std::string runUsage() {
+    return "Usage: runoffSim [--threads N]\n"
+           "Runs the flood event of the project in the current directory: reads\n"
+           "param-hsx-event-ver400.dat, topoData/, input/ and paramData/, and writes\n"
+           "temp/ and output/ (these directories must exist).\n"
+           "\n"
+           "  --threads N  compute cells on N threads (N >= 1); the default is every\n"
+           "               hardware thread. Results are the same for every N.\n"
+           "  --help       print this text.\n"
+           "\n"
+           "When standard error is a terminal, a progress line is shown there.\n";
+}
+
+RunOptions parseRunOptions(const std::vector<std::string>& args) {
+    RunOptions options;
+    const unsigned hardware = std::thread::hardware_concurrency();
+    options.threads = hardware == 0 ? 1 : static_cast<int>(std::min<unsigned>(hardware, kMostThreads));
+    for (std::size_t k = 0; k < args.size(); ++k) {
+        const std::string& arg = args[k];
+        if (arg == "--help" || arg == "-h") {
+            options.help = true;
+        } else if (arg == "--threads") {
+            if (k + 1 >= args.size()) throw usageError("--threads needs a value.");
+            const std::string& text = args[++k];
+            int value = 0;
+            const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
+            if (ec == std::errc::result_out_of_range && !text.empty() && text[0] != '-') {
+                value = kMostThreads;
+            } else if (ec != std::errc() || end != text.data() + text.size() || value < 1) {
+                throw usageError("--threads needs a whole number of at least 1, not \"" + text + "\".");
+            }
+            options.threads = std::min(value, kMostThreads);
+        } else {
+            throw usageError("unknown option \"" + arg + "\".");
+        }
+    }
+    return options;
+}
+
+int runSimulation(std::ostream& out, const RunOptions& options) {
     out << "Reading parameters for runoff simulation.\n";
     const ModelParams params = readParamFile(out);
     out.flush();
@@ -53,12 +110,27 @@ int runSimulation(std::ostream& out) {
                                                  "./output/totalRainDistribution.asc"}),
                      "./output/");
 
+    // The discharge files are filled while the cells finish, under temporary
+    // names that only a complete run turns into the real ones.
+    DischargeFiles files;
+    openDischargeFiles(files, grid, riverNumList, params, kDischargeBatchBytes);
+
     out << "\nRunoff simulation starts.\n";
-    runTimeLoop(grid, order, riverNumList, rain, params, dams, reservoirs, out);
+    std::optional<ProgressLine> progress;
+    if (options.progress) progress = startProgress();
+    const TenMinuteLayout layout(params.stepSeconds);
+    const auto toFiles = [&](int32_t cell, const std::vector<float>& series) {
+        thread_local std::vector<float> values;
+        values.resize(static_cast<std::size_t>(params.days) * 24 * kValuesPerHour);
+        cellStatistics(series, layout, params.days, params.stepsPerHour, values.data());
+        addCellValues(files, cell, values.data());
+    };
+    runTimeLoop(grid, order, riverNumList, rain, params, dams, reservoirs, toFiles, options.threads, out,
+                progress ? &*progress : nullptr);
     out << "\nRunoff simulation ends.\n";
     out.flush();
 
-    const bool written = writeOutputs(grid, riverNumList, rain, params, dams, reservoirs, out);
+    const bool written = writeOutputs(files, grid, rain, params, dams, reservoirs, out);
     out.flush();
     return written ? 0 : 1;
 }

@@ -1,7 +1,27 @@
 // runoffSim: the distributed rainfall-runoff simulation of one flood event.
-// Runs in the project directory; takes no arguments.
+// Runs in the project directory; see --help for its options.
 
 #include "consoleProgram.h"
 #include "driver.h"
+#include "progressLine.h"
 
-int main() { return runConsoleProgram(runSimulation, "Error: not enough memory for this run.\n"); }
+#include <iostream>
+#include <string>
+#include <vector>
+
+int main(int argc, char** argv) {
+    RunOptions options;
+    try {
+        options = parseRunOptions(std::vector<std::string>(argv + 1, argv + argc));
+    } catch (const InputError& error) {
+        std::cout << error.message;
+        return 1;
+    }
+    if (options.help) {
+        std::cout << runUsage();
+        return 0;
+    }
+    options.progress = progressWanted();
+    return runConsoleProgram([&](std::ostream& out) { return runSimulation(out, options); },
+                             "Error: not enough memory for this run.\n");
+}

@@ -51,7 +51,7 @@ std::vector<Reservoir> readReservoirs(CellGrid& grid, const std::vector<int32_t>
             Cell& cell = grid.cells[static_cast<std::size_t>(reservoir.cell)];
             requireMemory(static_cast<double>(record) * reservoirMemoryBytes(params), available);
             cell.kind = kReservoirCell;
-            allocateInflowSeries(cell, params.days, params.stepsPerHour);
+            allocateStructureSeries(cell, params.days, params.stepsPerHour);
             reservoir.prevInflow = 0.0;
             reservoir.outflow = 0.0;
             // A negative constant has no storage meaning (and 2k + dt = 0 would divide by zero).
@@ -68,12 +68,12 @@ std::vector<Reservoir> readReservoirs(CellGrid& grid, const std::vector<int32_t>
     return reservoirs;
 }
 
-void route(Reservoir& reservoir, CellGrid& grid, int day, int hour, int step, int stepsPerHour) {
-    Cell& cell = grid.cells[static_cast<std::size_t>(reservoir.cell)];
-    const double inflow = localInflow(grid, cell, day, hour, step, stepsPerHour);
+void route(Reservoir& reservoir, Cell& cell, const UpstreamSeries& upstream, int day, int hour, int step,
+           int stepsPerHour) {
+    const std::size_t t = seriesIndex(day, hour, step, stepsPerHour);
+    const double inflow = localInflow(cell, upstream, t);
     reservoir.outflow = reservoir.c1 * reservoir.outflow + (reservoir.prevInflow + inflow) * reservoir.c2;
     reservoir.prevInflow = inflow;
-    const std::size_t t = seriesIndex(day, hour, step, stepsPerHour);
     cell.inflowSeries[t] = static_cast<float>(inflow);
     cell.dischargeSeries[t] = static_cast<float>(reservoir.outflow);
 }

@@ -3,6 +3,7 @@
 // through a linear storage S = k * O, integrated with the trapezoidal rule.
 
 #include "grid.h"
+#include "kinematicWave.h"
 
 #include <cstdint>
 #include <iosfwd>
@@ -33,8 +34,9 @@ std::vector<Reservoir> readReservoirs(CellGrid& grid, const std::vector<int32_t>
 // Sets k and the routing coefficients for a step of dt seconds.
 void setStorageConstant(Reservoir& reservoir, int32_t k, int32_t dt);
 
-// One calculation step; writes the cell's inflow and outflow.
-void route(Reservoir& reservoir, CellGrid& grid, int day, int hour, int step, int stepsPerHour);
+// One calculation step on the reservoir's cell; writes the cell's inflow and outflow.
+void route(Reservoir& reservoir, Cell& cell, const UpstreamSeries& upstream, int day, int hour, int step,
+           int stepsPerHour);
 
 // Prints "Write ./output/resData/resIQ.dat" and writes one hourly table per
 // reservoir; a table that cannot be created is skipped.

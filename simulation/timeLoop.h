@@ -1,19 +1,38 @@
 #pragma once
-// The time loop: cells in calculation order, each through the whole event
-// (day, hour, step) before the next; upstream series are final when read.
+// The time loop: every computed cell runs through the whole event (day, hour,
+// step) once all the cells it reads from have finished theirs.
+//
+// The calculation order (ascending accumulation) fixes what each cell reads:
+// an upstream cell's series as it stands when the cell's turn comes in that
+// order, which is the series of the upstream cell's last event before that
+// turn, or zeros when there is none. It also fixes the console: the group
+// lines and each cell's messages appear in calculation order, and the first
+// cell in that order whose event fails decides how the run stops. Within those
+// rules the cells run on any number of threads in any order, depth-first along
+// the drainage tree so that few finished series wait for their readers at a
+// time, and every result is the same to the bit.
 
 #include "calcOrder.h"
 #include "dam.h"
 #include "grid.h"
+#include "kinematicWave.h"
 #include "rainfall.h"
 #include "reservoir.h"
 
 #include <cstdint>
+#include <functional>
 #include <iosfwd>
 #include <string>
 #include <vector>
 
 struct ModelParams;
+struct ProgressLine;
+
+// Called on a worker thread when a cell has finished its event, with the
+// cell's index and its whole-event series; must be safe to call from several
+// threads at once. The series is freed soon after, once the cells below have
+// read it (dam and reservoir cells keep theirs).
+using CellFinished = std::function<void(int32_t cell, const std::vector<float>& series)>;
 
 // Where a cell's event stopped because a value left the finite numbers, or a
 // float32 sum that the outputs take over an hour would.
@@ -31,21 +50,26 @@ struct EventStop {
 // finite can still overflow such a sum. An empty series passes.
 bool hourSumsFinite(const std::vector<float>& series, int day, int hour, int stepsPerHour, int stepsPer10min);
 
-// Runs slope or channel cell i through the whole event: setRainfall, then its
-// step, for every day, hour and step in order. Requires every upstream cell's
-// series to be complete; writes cell i's series for every step (up to a stop).
-// Touches no other cell and no console: iteration-limit messages are appended
-// to `log` in the order they arise.
-EventStop runCellEvent(CellGrid& grid, int32_t i, const RainGrid& rain, const ModelParams& params,
+// Runs a slope or channel cell through the whole event: setRainfall, then its
+// step, for every day, hour and step in order. Requires the cell's series
+// allocated and every upstream series complete; writes the cell's series for
+// every step (up to a stop). Touches no other cell and no console:
+// iteration-limit messages are appended to `log` in the order they arise.
+EventStop runCellEvent(Cell& cell, const UpstreamSeries& upstream, const RainGrid& rain, const ModelParams& params,
                        std::string& log);
 
 // The message that stops the run when cell i's flow leaves the finite numbers.
 std::string nonFiniteMessage(const CellGrid& grid, int32_t i, const EventStop& stop);
 
-// Every group of the calculation order, with its progress line; border cells
-// and cells of rivers not in `riverNumList` are skipped. A cell's iteration
-// messages are printed when it has finished its event; the console is flushed
-// after each group. Throws InputError when a flow becomes infinite or NaN.
+// Runs every computed cell of the calculation order (border cells and cells of
+// rivers not in `riverNumList` are skipped) on `threads` threads, printing the
+// group lines and the cells' messages in calculation order, and hands each
+// finished cell's series to `finished`. A cell's series lives from the start
+// of its event until the cells that read it have finished; dam and reservoir
+// cells keep theirs for the tables. Throws InputError with the serial run's
+// message when a cell's event fails, after printing everything before it.
+// `progress`, when given, is updated as cells finish.
 void runTimeLoop(CellGrid& grid, const CalcOrder& order, const std::vector<int32_t>& riverNumList,
                  const RainGrid& rain, const ModelParams& params, std::vector<Dam>& dams,
-                 std::vector<Reservoir>& reservoirs, std::ostream& out);
+                 std::vector<Reservoir>& reservoirs, const CellFinished& finished, int threads, std::ostream& out,
+                 ProgressLine* progress = nullptr);

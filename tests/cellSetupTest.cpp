@@ -53,7 +53,7 @@ TEST(CellSetup, ChannelThresholdArraysAndInitialState) {
     EXPECT_EQ(slope.slopeWidth, 100.0);
     EXPECT_EQ(slope.slopeQ.size(), 5u);
     EXPECT_TRUE(slope.chanQ.empty() && slope.inflowSeries.empty());
-    EXPECT_EQ(slope.dischargeSeries, std::vector<float>(24 * 60, 0.0f));
+    EXPECT_TRUE(slope.dischargeSeries.empty());  // given when the cell's event starts
 
     // float32(16777217) is 16777216: the area is 16777216 x 3 m, not 16777217 x 3.
     Cell channel = setUpCell(3, nullptr, 1.0, 0.5, 16777217, 3.0f);
@@ -61,8 +61,9 @@ TEST(CellSetup, ChannelThresholdArraysAndInitialState) {
     EXPECT_EQ(channel.channelWidth, 1.061722301 * std::pow(50331648.0 / 1000 * 100.0 / 1000, 0.685081138));
     EXPECT_EQ(channel.slopeDx, 25.0);
     EXPECT_EQ(channel.chanANew.size(), 5u);
-    allocateInflowSeries(channel, 2, 6);
+    allocateStructureSeries(channel, 2, 6);
     EXPECT_EQ(channel.inflowSeries.size(), 2u * 24 * 6);
+    EXPECT_EQ(channel.dischargeSeries.size(), 2u * 24 * 6);
 
     const double r0 = 1e-5;  // 36 mm/h
     Cell head = setUpCell(3, nullptr);
@@ -111,10 +112,13 @@ TEST(RiverMouth, ChannelMouthIgnoresALastSlopeCell) {
     EXPECT_EQ(mouth.channelAlpha, west.channelAlpha);
     EXPECT_EQ(mouth.slopeSine, west.slopeSine);
     const RainGrid rain = hourlyRain(b.p, {20.0f});
+    allocateSeries(b.grid, b.p);
+    const WaveConstants k = waveConstants(mouth);
+    const UpstreamSeries upstream = upstreamSeriesOf(b.grid, mouth);
     std::string log;
     for (int step = 0; step < 60; ++step) {
         setRainfall(mouth, rain, 0, 0, step / 10);
-        ASSERT_TRUE(stepChannel(mouth, b.grid, 0, 0, step, log));
+        ASSERT_TRUE(stepChannel(mouth, k, upstream, static_cast<std::size_t>(step), log));
     }
     EXPECT_EQ(log, "");
     EXPECT_GT(mouth.dischargeSeries[59], 0.0f);

@@ -38,6 +38,7 @@ struct StructureGrid {
         target.numUpstream = 1;
     }
     Cell& target() { return grid.at(1, 2); }
+    UpstreamSeries upstream() const { return upstreamSeriesOf(grid, grid.at(1, 2)); }
     void upstreamFlow(float q) {
         std::fill(grid.at(1, 1).dischargeSeries.begin(), grid.at(1, 1).dischargeSeries.end(), q);
     }
@@ -60,26 +61,26 @@ TEST(Dam, LocalInflowCountsTheRainTwice) {
     StructureGrid g;
     g.upstreamFlow(3.0f);
     g.target().lateralInflow = 1e-4;
-    EXPECT_DOUBLE_EQ(localInflow(g.grid, g.target(), 0, 0, 0, 60), 3.0 + 2.0 * 1e-4 * 100.0);
+    EXPECT_DOUBLE_EQ(localInflow(g.target(), g.upstream(), 0), 3.0 + 2.0 * 1e-4 * 100.0);
 }
 
 TEST(Dam, ConstantReleaseBetweenLimits) {
     StructureGrid g;
     Dam dam = damAt(g, 1, 5.0, 0.0, 4000.0);
     g.upstreamFlow(2.0f);  // below the regulated release, storage at the lower limit
-    operate(dam, g.grid, 0, 0, 0, 60);
+    operate(dam, g.target(), g.upstream(), 0, 0, 0, 60);
     EXPECT_EQ(g.target().dischargeSeries[0], 2.0f);
     EXPECT_EQ(dam.storage, 0.0);
 
     g.upstreamFlow(5.0f);  // inflow equal to the release
-    operate(dam, g.grid, 0, 0, 1, 60);
+    operate(dam, g.target(), g.upstream(), 0, 0, 1, 60);
     EXPECT_EQ(g.target().dischargeSeries[1], 5.0f);
 
     g.upstreamFlow(45.0f);  // above: stores (45 - 5) * 60 per step and overshoots the limit by one step
-    for (int step = 2; step < 4; ++step) operate(dam, g.grid, 0, 0, step, 60);
+    for (int step = 2; step < 4; ++step) operate(dam, g.target(), g.upstream(), 0, 0, step, 60);
     EXPECT_EQ(dam.storage, 4800.0);
     EXPECT_EQ(g.target().dischargeSeries[3], 5.0f);
-    operate(dam, g.grid, 0, 0, 4, 60);  // at the upper limit: passes the inflow through
+    operate(dam, g.target(), g.upstream(), 0, 0, 4, 60);  // at the upper limit: passes the inflow through
     EXPECT_EQ(g.target().dischargeSeries[4], 45.0f);
     EXPECT_EQ(dam.storage, 4800.0);
     EXPECT_EQ(dam.storageSeries[4], 4800.0f);
@@ -90,11 +91,11 @@ TEST(Dam, CappedReleaseStoresEverythingAbove) {
     StructureGrid g;
     Dam dam = damAt(g, 2, 5.0, 0.0, 0.0);
     g.upstreamFlow(8.0f);
-    operate(dam, g.grid, 0, 0, 0, 60);
+    operate(dam, g.target(), g.upstream(), 0, 0, 0, 60);
     EXPECT_EQ(g.target().dischargeSeries[0], 5.0f);
     EXPECT_EQ(dam.storage, 180.0);
     g.upstreamFlow(1.0f);
-    operate(dam, g.grid, 0, 0, 1, 60);
+    operate(dam, g.target(), g.upstream(), 0, 0, 1, 60);
     EXPECT_EQ(g.target().dischargeSeries[1], 1.0f);
     EXPECT_EQ(dam.storage, 180.0);  // never decreases
 }
@@ -104,7 +105,7 @@ TEST(Dam, RecordedReleaseHoldsOverTheHour) {
     Dam dam = damAt(g, 0, 0.0, 0.0, 0.0);
     dam.recordedOutflow.assign(24, 0.0);
     dam.recordedOutflow[1] = 12.5;
-    for (int step = 0; step < 60; ++step) operate(dam, g.grid, 0, 1, step, 60);
+    for (int step = 0; step < 60; ++step) operate(dam, g.target(), g.upstream(), 0, 1, step, 60);
     EXPECT_EQ(g.target().dischargeSeries[60], 12.5f);
     EXPECT_EQ(g.target().dischargeSeries[119], 12.5f);
     EXPECT_EQ(g.target().inflowSeries[60], 0.0f);
@@ -115,7 +116,7 @@ TEST(Dam, UnknownKindStopsAtItsFirstStep) {
     StructureGrid g;
     Dam dam = damAt(g, 3, 0.0, 0.0, 0.0);
     const RunResult r = runCaptured([&](std::ostream&) {
-        operate(dam, g.grid, 0, 0, 0, 60);
+        operate(dam, g.target(), g.upstream(), 0, 0, 0, 60);
         return 0;
     });
     EXPECT_EQ(r.status, 1);
@@ -232,7 +233,7 @@ TEST(DamList, HourlyTable) {
     dams[0].initialStorage = 100.0;
     g.upstreamFlow(6.0f);
     for (int hour = 0; hour < 24; ++hour)
-        for (int step = 0; step < 60; ++step) operate(dams[0], g.grid, 0, hour, step, 60);
+        for (int step = 0; step < 60; ++step) operate(dams[0], g.target(), g.upstream(), 0, hour, step, 60);
     std::ostringstream out;
     writeDamTables(dams, g.grid, g.params, out);
     EXPECT_EQ(out.str(), "Write ./output/damData/damIQS.dat\n");
@@ -264,11 +265,11 @@ TEST(Reservoir, RoutesTowardsTheInflow) {
     g.target().inflowSeries.assign(24 * 60, 0.0f);
     setStorageConstant(reservoir, 3600, 60);
     g.upstreamFlow(10.0f);
-    route(reservoir, g.grid, 0, 0, 0, 60);
+    route(reservoir, g.target(), g.upstream(), 0, 0, 0, 60);
     EXPECT_EQ(g.target().dischargeSeries[0], static_cast<float>(10.0 * (60.0 / 7260.0)));
-    for (int step = 1; step < 60; ++step) route(reservoir, g.grid, 0, 0, step, 60);
+    for (int step = 1; step < 60; ++step) route(reservoir, g.target(), g.upstream(), 0, 0, step, 60);
     for (int hour = 1; hour < 24; ++hour)
-        for (int step = 0; step < 60; ++step) route(reservoir, g.grid, 0, hour, step, 60);
+        for (int step = 0; step < 60; ++step) route(reservoir, g.target(), g.upstream(), 0, hour, step, 60);
     EXPECT_NEAR(g.target().dischargeSeries.back(), 10.0f, 1e-3);
     EXPECT_EQ(g.target().inflowSeries.back(), 10.0f);
 
@@ -276,7 +277,7 @@ TEST(Reservoir, RoutesTowardsTheInflow) {
     passThrough.cell = reservoir.cell;
     setStorageConstant(passThrough, 0, 60);
     g.upstreamFlow(3.0f);
-    route(passThrough, g.grid, 0, 0, 0, 60);
+    route(passThrough, g.target(), g.upstream(), 0, 0, 0, 60);
     EXPECT_EQ(g.target().dischargeSeries[0], 3.0f);
 }
 

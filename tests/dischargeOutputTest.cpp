@@ -1,5 +1,6 @@
 // Discharge statistics and the three discharge grid files.
 
+#include "dischargeFiles.h"
 #include "dischargeOutput.h"
 #include "paramFile.h"
 #include "testProject.h"
@@ -15,6 +16,10 @@ Cell cellWithSeries(int days, int stepsPerHour, float (*value)(std::size_t)) {
     cell.dischargeSeries.resize(static_cast<std::size_t>(days) * 24 * static_cast<std::size_t>(stepsPerHour));
     for (std::size_t t = 0; t < cell.dischargeSeries.size(); ++t) cell.dischargeSeries[t] = value(t);
     return cell;
+}
+
+const float* hourOf(const Cell& cell, int day, int hour, int stepsPerHour) {
+    return cell.dischargeSeries.data() + seriesIndex(day, hour, 0, stepsPerHour);
 }
 
 TEST(DischargeStatistics, MeansAreFloat32SumsInStepOrder) {
@@ -40,8 +45,9 @@ TEST(DischargeStatistics, AlignedLayoutIsTheDirectFormula) {
         const Cell cell = cellWithSeries(1, sph, [](std::size_t t) { return 0.1f * static_cast<float>(t % 7); });
         const TenMinuteLayout layout(stepSeconds);
         for (int s = 0; s < 6; ++s) {
-            EXPECT_EQ(layout.mean(cell, 0, 3, s, sph), meanDischarge10min(cell, 0, 3, s, 600 / stepSeconds));
-            EXPECT_EQ(layout.snapshot(cell, 0, 3, s, sph), snapshotDischarge10min(cell, 0, 3, s, 600 / stepSeconds));
+            EXPECT_EQ(layout.mean(hourOf(cell, 0, 3, sph), s), meanDischarge10min(cell, 0, 3, s, 600 / stepSeconds));
+            EXPECT_EQ(layout.snapshot(hourOf(cell, 0, 3, sph), s),
+                      snapshotDischarge10min(cell, 0, 3, s, 600 / stepSeconds));
         }
     }
 }
@@ -51,24 +57,24 @@ TEST(DischargeStatistics, StepsThatDoNotDivideTenMinutesAreWeightedByTime) {
     Cell cell;
     cell.dischargeSeries = {1.0f, 6.0f, 2.0f, 3.0f, 4.0f};
     const TenMinuteLayout slow(720);
-    EXPECT_EQ(slow.mean(cell, 0, 0, 0, 5), 1.0f);
-    EXPECT_EQ(slow.mean(cell, 0, 0, 1, 5), static_cast<float>((1.0 * 120 + 6.0 * 480) / 600.0));
-    EXPECT_EQ(slow.snapshot(cell, 0, 0, 0, 5), 1.0f);
-    EXPECT_EQ(slow.snapshot(cell, 0, 0, 1, 5), 6.0f);
-    EXPECT_EQ(slow.snapshot(cell, 0, 0, 5, 5), 4.0f);
+    EXPECT_EQ(slow.mean(hourOf(cell, 0, 0, 5), 0), 1.0f);
+    EXPECT_EQ(slow.mean(hourOf(cell, 0, 0, 5), 1), static_cast<float>((1.0 * 120 + 6.0 * 480) / 600.0));
+    EXPECT_EQ(slow.snapshot(hourOf(cell, 0, 0, 5), 0), 1.0f);
+    EXPECT_EQ(slow.snapshot(hourOf(cell, 0, 0, 5), 1), 6.0f);
+    EXPECT_EQ(slow.snapshot(hourOf(cell, 0, 0, 5), 5), 4.0f);
     // 45 s steps: step 13 runs from 585 s to 630 s and is in progress at 600 s.
     const Cell ramp = cellWithSeries(1, 80, [](std::size_t t) { return static_cast<float>(t); });
     const TenMinuteLayout fine(45);
-    EXPECT_EQ(fine.snapshot(ramp, 0, 0, 0, 80), 13.0f);
-    EXPECT_EQ(fine.snapshot(ramp, 0, 0, 5, 80), 79.0f);
+    EXPECT_EQ(fine.snapshot(hourOf(ramp, 0, 0, 80), 0), 13.0f);
+    EXPECT_EQ(fine.snapshot(hourOf(ramp, 0, 0, 80), 5), 79.0f);
     double expected = 0.0;
     for (int step = 0; step < 13; ++step) expected += step * 45.0;
     expected += 13 * 15.0;
-    EXPECT_EQ(fine.mean(ramp, 0, 0, 0, 80), static_cast<float>(expected / 600.0));
+    EXPECT_EQ(fine.mean(hourOf(ramp, 0, 0, 80), 0), static_cast<float>(expected / 600.0));
     // A constant discharge keeps its value whatever the step.
     const Cell flat = cellWithSeries(1, 4, [](std::size_t) { return 2.5f; });
     const TenMinuteLayout quarter(900);
-    for (int s = 0; s < 6; ++s) EXPECT_EQ(quarter.mean(flat, 0, 0, s, 4), 2.5f);
+    for (int s = 0; s < 6; ++s) EXPECT_EQ(quarter.mean(hourOf(flat, 0, 0, 4), s), 2.5f);
 }
 
 // A 4 x 5 grid whose interior cells carry a series value = 1000 * cell index + step.
@@ -103,9 +109,26 @@ struct OutputProject {
                     cell.dischargeSeries[t] = static_cast<float>(1000 * grid.index(r, c)) + static_cast<float>(t);
             }
     }
-    RunResult write() {
+    // Enters the listed cells' values as the time loop does, in the order
+    // `cells` gives (default: row-major), in batches of `batchBytes`, then
+    // writes the outputs.
+    RunResult write(std::size_t batchBytes = kDischargeBatchBytes, std::vector<int32_t> cells = {},
+                    const std::function<void(DischargeFiles&)>& first = {}) {
+        if (cells.empty())
+            for (int32_t i = 0; i < 20; ++i) cells.push_back(i);
         return runCaptured([&](std::ostream& out) {
-            return writeOutputs(grid, rivers, rain, params, {}, {}, out) ? 0 : 1;
+            DischargeFiles files;
+            openDischargeFiles(files, grid, rivers, params, batchBytes);
+            if (first) first(files);
+            const TenMinuteLayout layout(params.stepSeconds);
+            std::vector<float> values(static_cast<std::size_t>(params.days) * 24 * kValuesPerHour);
+            for (const int32_t i : cells) {
+                const Cell& cell = grid.cells[static_cast<std::size_t>(i)];
+                if (cell.isEdge || !isListedRiver(rivers, cell.riverNum)) continue;
+                cellStatistics(cell.dischargeSeries, layout, params.days, params.stepsPerHour, values.data());
+                addCellValues(files, i, values.data());
+            }
+            return writeOutputs(files, grid, rain, params, {}, {}, out) ? 0 : 1;
         });
     }
 };
@@ -151,6 +174,30 @@ TEST(DischargeFiles, LayoutNoDataAndConsole) {
     // -9999.0 is stored as 00 3C 1C C6.
     const std::string bytes = readFile("output/dischargeHourlyMean.bin");
     EXPECT_EQ(bytes.substr(0, 4), std::string("\x00\x3c\x1c\xc6", 4));
+}
+
+TEST(DischargeFiles, BatchesAndOrderDoNotChangeTheFiles) {
+    std::vector<std::string> expected;
+    {
+        OutputProject plain(60, 2);
+        ASSERT_EQ(plain.write().status, 0);
+        for (const char* f : {"output/discharge10minSnapshot.bin", "output/discharge10minMean.bin",
+                              "output/dischargeHourlyMean.bin"})
+            expected.push_back(readFile(f));
+    }
+    OutputProject project(60, 2);
+    // One cell a batch, cells in reverse, and a cell entered twice: its later values win.
+    std::vector<int32_t> reverse;
+    for (int32_t i = 19; i >= 0; --i) reverse.push_back(i);
+    const auto earlier = [&](DischargeFiles& files) {
+        const std::vector<float> wrong(static_cast<std::size_t>(2 * 24 * kValuesPerHour), 5.0f);
+        addCellValues(files, project.grid.index(2, 1), wrong.data());
+    };
+    ASSERT_EQ(project.write(1, reverse, earlier).status, 0);
+    EXPECT_EQ(readFile("output/discharge10minSnapshot.bin"), expected[0]);
+    EXPECT_EQ(readFile("output/discharge10minMean.bin"), expected[1]);
+    EXPECT_EQ(readFile("output/dischargeHourlyMean.bin"), expected[2]);
+    EXPECT_FALSE(std::filesystem::exists("output/dischargeHourlyMean.bin.partial"));
 }
 
 TEST(DischargeFiles, TenMinuteStepsMakeSnapshotAndMeanIdentical) {

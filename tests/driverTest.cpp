@@ -8,7 +8,9 @@
 
 namespace {
 
-RunResult runSim() { return runCaptured(runSimulation); }
+int runSerial(std::ostream& out) { return runSimulation(out, RunOptions{}); }
+
+RunResult runSim() { return runCaptured(runSerial); }
 
 TEST(Driver, MissingParameterFileStopsFirst) {
     ScratchDir dir;

@@ -19,6 +19,8 @@
 
 namespace {
 
+int runSerial(std::ostream& out) { return runSimulation(out, RunOptions{}); }
+
 RunResult readParams(const ParamText& p) {
     return runCaptured([&](std::ostream& out) {
         std::istringstream in(p.text());
@@ -93,7 +95,7 @@ TEST(Hardening, MouthIgnoresAnUpstreamChannelWithoutAccumulation) {
     std::string rain;
     for (int k = 0; k < 144; ++k) rain += "0 0 0 0 0 0 0 6 6 6 6\n";
     writeText("input/rain10min.dat", rain);
-    const RunResult r = runCaptured(runSimulation);
+    const RunResult r = runCaptured(runSerial);
     EXPECT_EQ(r.status, 0) << lastLine(r.output);
     EXPECT_TRUE(allFinite("output/dischargeHourlyMean.bin"));
 }
@@ -107,7 +109,7 @@ TEST(Hardening, ProjectWithoutAccumulationStillWritesItsOutputs) {
     t.write();
     writeText(kModelParamPath, ParamText().text());
     writeText("input/rain10min.dat", "");
-    const RunResult r = runCaptured(runSimulation);
+    const RunResult r = runCaptured(runSerial);
     EXPECT_EQ(r.status, 0) << lastLine(r.output);
     EXPECT_NE(r.output.find("Runoff simulation starts.\n\nRunoff simulation ends.\n"), std::string::npos);
     const std::vector<float> hourly = readBinary<float>("output/dischargeHourlyMean.bin");
@@ -214,12 +216,12 @@ TEST(Hardening, HourWhoseMeanOverflowsStopsTheRun) {
     std::string releases;
     for (int h = 0; h < 24; ++h) releases += h == 3 ? "0 0 3e38\n" : "0 0 1.5\n";
     writeText("input/realDamOutflow/realA.dat", releases);
-    RunResult r = runCaptured(runSimulation);
+    RunResult r = runCaptured(runSerial);
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(lastLine(r.output), "Error: ./input/realDamOutflow/realA.dat hour 4: the release 3e+38 m3/s is beyond "
                                   "any river (at most 1e+09 m3/s).");
     writeText("input/dam.dat", "1\n1 2 3 2 2e9 0 0 0 A\n");
-    r = runCaptured(runSimulation);
+    r = runCaptured(runSerial);
     EXPECT_EQ(lastLine(r.output), "Error: ./input/dam.dat record 1: the release 2e+09 m3/s is beyond any river (at "
                                   "most 1e+09 m3/s).");
     EXPECT_FALSE(std::filesystem::exists("output/dischargeHourlyMean.bin"));
@@ -294,7 +296,7 @@ TEST(Hardening, DamStorageBeyondAnyReservoirIsRejected) {
     writeText(kModelParamPath, ParamText().text());
     writeText("input/rain10min.dat", "");
     writeText("input/dam.dat", "1\n7 2 3 2 0 -.01e042 0 0 4\n");
-    const RunResult r = runCaptured(runSimulation);
+    const RunResult r = runCaptured(runSerial);
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(lastLine(r.output),
               "Error: ./input/dam.dat record 1: the storage -1e+40 m3 is beyond any reservoir (at most 1e+15 m3).");

@@ -64,6 +64,13 @@ inline CellGrid gridFrom(const Topography& t, const ModelParams& p) {
     return grid;
 }
 
+// Gives every set-up cell a zeroed series of the whole event, as the time loop
+// does when a cell's event starts; for tests that step cells directly.
+inline void allocateSeries(CellGrid& grid, const ModelParams& p) {
+    for (Cell& cell : grid.cells)
+        if (!cell.slopeQ.empty()) cell.dischargeSeries.assign(seriesLength(p.days, p.stepsPerHour), 0.0f);
+}
+
 // One rainfall point for the whole grid; `mmPerHour` gives the intensity of
 // the first hours of the event, the rest is dry.
 inline RainGrid hourlyRain(const ModelParams& p, const std::vector<float>& mmPerHour) {

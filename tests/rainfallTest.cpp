@@ -15,6 +15,8 @@
 
 namespace {
 
+int runSerial(std::ostream& out) { return runSimulation(out, RunOptions{}); }
+
 // A 3 x 2 study area of 30" cells at (135, 35) and a 2 x 2 rainfall grid of 0.0125 degrees.
 ModelParams smallParams() {
     ModelParams p;
@@ -303,7 +305,7 @@ TEST(RainfallInTheRun, CacheKeptForTheSameGeometryWhateverTheRainfall) {
     std::string rain;
     for (int k = 0; k < 144; ++k) rain += "2026 1 1 0 0 0 0\n1.5 2.5\n0.5 0\n";
     writeText(kRainTextPath, rain);
-    auto run = [] { return runCaptured(runSimulation); };
+    auto run = [] { return runCaptured(runSerial); };
     const std::string made = "Make ROF data ./temp/setROFCell.dat\n";
     const std::string reused = "Read ROF data from ./temp/setROFCell.dat\n";
     RunResult r = run();

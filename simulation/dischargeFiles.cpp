@@ -1,0 +1,167 @@
+#include "dischargeFiles.h"
+
+#include "dischargeOutput.h"
+#include "paramFile.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <fcntl.h>
+#include <unistd.h>
+
+void cellStatistics(const std::vector<float>& series, const TenMinuteLayout& layout, int days, int stepsPerHour,
+                    float* values) {
+    for (int day = 0; day < days; ++day) {
+        for (int hour = 0; hour < 24; ++hour) {
+            const float* hourValues = series.data() + seriesIndex(day, hour, 0, stepsPerHour);
+            values[0] = meanInOrder(hourValues, stepsPerHour);
+            for (int s = 0; s < 6; ++s) {
+                values[1 + s] = layout.snapshot(hourValues, s);
+                values[7 + s] = layout.mean(hourValues, s);
+            }
+            values += kValuesPerHour;
+        }
+    }
+}
+
+namespace {
+
+// pread and pwrite until all bytes have moved; false on an error or a short file.
+bool readAt(int fd, char* bytes, std::size_t size, int64_t offset) {
+    while (size > 0) {
+        const ssize_t got = ::pread(fd, bytes, size, static_cast<off_t>(offset));
+        if (got < 0 && errno == EINTR) continue;
+        if (got <= 0) return false;
+        bytes += got;
+        size -= static_cast<std::size_t>(got);
+        offset += got;
+    }
+    return true;
+}
+
+bool writeAt(int fd, const char* bytes, std::size_t size, int64_t offset) {
+    while (size > 0) {
+        const ssize_t put = ::pwrite(fd, bytes, size, static_cast<off_t>(offset));
+        if (put < 0 && errno == EINTR) continue;
+        if (put <= 0) return false;
+        bytes += put;
+        size -= static_cast<std::size_t>(put);
+        offset += put;
+    }
+    return true;
+}
+
+void closeFile(DischargeFiles::File& file) {
+    if (file.descriptor >= 0 && ::close(file.descriptor) != 0) file.ok = false;
+    file.descriptor = -1;
+}
+
+// Index of value `frameInHour` of file k among a cell's kValuesPerHour values of an hour.
+int valueIndex(int k, int frameInHour) {
+    switch (k) {
+        case 0: return 1 + frameInHour;  // snapshots
+        case 1: return 7 + frameInHour;  // 10-minute means
+        default: return 0;               // hourly mean
+    }
+}
+
+// Writes the batch into every frame: the span of frame positions it covers is
+// read, the batched cells' values are set in the order they arrived (a later
+// value of a cell wins), and the span is written back. Empties the batch.
+void writeBatch(DischargeFiles& files) {
+    const std::size_t count = files.batchPositions.size();
+    if (count == 0) return;
+    const auto [low, high] = std::minmax_element(files.batchPositions.begin(), files.batchPositions.end());
+    const int64_t first = *low;
+    std::vector<float> span(static_cast<std::size_t>(*high - first + 1));
+    const std::size_t spanBytes = span.size() * sizeof(float);
+    const std::size_t stride = static_cast<std::size_t>(files.hours) * kValuesPerHour;
+    for (int k = 0; k < 3; ++k) {
+        DischargeFiles::File& file = files.files[static_cast<std::size_t>(k)];
+        for (int64_t frame = 0; file.ok && frame < files.hours * file.framesPerHour; ++frame) {
+            const int64_t offset = (frame * files.cellsPerFrame + first) * static_cast<int64_t>(sizeof(float));
+            if (!readAt(file.descriptor, reinterpret_cast<char*>(span.data()), spanBytes, offset)) {
+                file.ok = false;
+                break;
+            }
+            const int64_t hour = frame / file.framesPerHour;
+            const std::size_t at = static_cast<std::size_t>(hour) * kValuesPerHour +
+                                   static_cast<std::size_t>(valueIndex(k, static_cast<int>(frame % file.framesPerHour)));
+            for (std::size_t c = 0; c < count; ++c)
+                span[static_cast<std::size_t>(files.batchPositions[c] - first)] = files.batchValues[c * stride + at];
+            file.ok = writeAt(file.descriptor, reinterpret_cast<const char*>(span.data()), spanBytes, offset);
+        }
+    }
+    files.batchPositions.clear();
+    files.batchValues.clear();
+}
+
+}  // namespace
+
+DischargeFiles::~DischargeFiles() {
+    for (File& file : files) {
+        closeFile(file);
+        if (!file.temporary.empty()) std::remove(file.temporary.c_str());
+    }
+}
+
+void openDischargeFiles(DischargeFiles& files, const CellGrid& grid, const std::vector<int32_t>& riverNumList,
+                        const ModelParams& params, std::size_t batchBytes) {
+    const char* const paths[3] = {"./output/discharge10minSnapshot.bin", "./output/discharge10minMean.bin",
+                                  "./output/dischargeHourlyMean.bin"};
+    files.cellsPerFrame = static_cast<int64_t>(grid.nrows) * grid.ncols;
+    files.hours = static_cast<int64_t>(params.days) * 24;
+    const std::size_t cellBytes = static_cast<std::size_t>(files.hours) * kValuesPerHour * sizeof(float);
+    files.batchCapacity = std::max<std::size_t>(1, batchBytes / std::max<std::size_t>(1, cellBytes));
+    files.batchCapacity = std::min(files.batchCapacity, std::max<std::size_t>(1, grid.cells.size()));
+
+    // A frame as the files start: no data on the border and in rivers not
+    // simulated, zero discharge elsewhere (a cell that is never computed).
+    std::vector<float> blank(static_cast<std::size_t>(files.cellsPerFrame));
+    files.framePosition.assign(grid.cells.size(), 0);
+    std::size_t k = 0;
+    for (int r = grid.nrows - 1; r >= 0; --r) {
+        for (int c = 0; c < grid.ncols; ++c, ++k) {
+            const Cell& cell = grid.at(r, c);
+            blank[k] = !cell.isEdge && isListedRiver(riverNumList, cell.riverNum) ? 0.0f : kNoData;
+            files.framePosition[static_cast<std::size_t>(grid.index(r, c))] = static_cast<int32_t>(k);
+        }
+    }
+    // Reserved once: a batch never grows past its capacity, so it is never moved.
+    files.batchPositions.reserve(files.batchCapacity);
+    files.batchValues.reserve(files.batchCapacity * static_cast<std::size_t>(files.hours) * kValuesPerHour);
+    for (int f = 0; f < 3; ++f) {
+        DischargeFiles::File& file = files.files[static_cast<std::size_t>(f)];
+        file.path = paths[f];
+        file.temporary = file.path + ".partial";
+        file.framesPerHour = f == 2 ? 1 : 6;
+        file.descriptor = ::open(file.temporary.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+        file.ok = file.descriptor >= 0;
+        const std::size_t frameBytes = blank.size() * sizeof(float);
+        for (int64_t frame = 0; file.ok && frame < files.hours * file.framesPerHour; ++frame) {
+            file.ok = writeAt(file.descriptor, reinterpret_cast<const char*>(blank.data()), frameBytes,
+                              frame * static_cast<int64_t>(frameBytes));
+        }
+    }
+}
+
+void addCellValues(DischargeFiles& files, int32_t cell, const float* values) {
+    const std::size_t stride = static_cast<std::size_t>(files.hours) * kValuesPerHour;
+    std::lock_guard<std::mutex> lock(files.mutex);
+    files.batchPositions.push_back(files.framePosition[static_cast<std::size_t>(cell)]);
+    files.batchValues.insert(files.batchValues.end(), values, values + stride);
+    if (files.batchPositions.size() >= files.batchCapacity) writeBatch(files);
+}
+
+void closeDischargeFiles(DischargeFiles& files) {
+    std::lock_guard<std::mutex> lock(files.mutex);
+    writeBatch(files);
+    for (DischargeFiles::File& file : files.files) closeFile(file);
+}
+
+bool commitDischargeFile(DischargeFiles& files, int k) {
+    DischargeFiles::File& file = files.files[static_cast<std::size_t>(k)];
+    closeFile(file);
+    if (file.ok && std::rename(file.temporary.c_str(), file.path.c_str()) != 0) file.ok = false;
+    return file.ok;
+}

@@ -1,0 +1,80 @@
+#pragma once
+// The three discharge files, filled while the time loop runs.
+//
+// A cell's series is reduced to the values the files hold (per hour: the
+// hourly mean, six 10-minute snapshots and six 10-minute means) as soon as its
+// event ends, and those values go into the files at the cell's place in every
+// frame. The files are first written under temporary names, sized and filled
+// with what a cell that is never computed shows (-9999.0 for no-data cells,
+// 0.0 for the others), so the cells may finish in any order. Finished cells
+// are collected into a batch of bounded size, and a full batch is written in
+// one pass over the frames (each frame's span read, patched and written back).
+// The temporary files take the final names only when the run succeeds; a run
+// that stops removes them and leaves "./output/" as it was.
+
+#include "grid.h"
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <mutex>
+#include <string>
+#include <vector>
+
+struct ModelParams;
+struct TenMinuteLayout;
+
+// Values a cell gives the files per hour, in this order: the hourly mean, the
+// six 10-minute snapshots, the six 10-minute means.
+inline constexpr int kValuesPerHour = 13;
+
+// Fills `values` (days x 24 x kValuesPerHour floats) from a cell's whole-event
+// series with the writer's float32 formulas.
+void cellStatistics(const std::vector<float>& series, const TenMinuteLayout& layout, int days, int stepsPerHour,
+                    float* values);
+
+struct DischargeFiles {
+    struct File {
+        std::string path;       // final name
+        std::string temporary;  // name while the run goes on
+        int framesPerHour = 1;
+        int descriptor = -1;
+        bool ok = false;  // created, and every write so far succeeded
+    };
+    std::array<File, 3> files;  // in the order they are announced: snapshot, 10-minute mean, hourly
+    int64_t cellsPerFrame = 0;
+    int64_t hours = 0;
+    std::vector<int32_t> framePosition;  // per grid cell: its position in a frame (south row first)
+
+    std::mutex mutex;  // guards the batch and the files
+    std::size_t batchCapacity = 1;  // cells
+    std::vector<int32_t> batchPositions;
+    std::vector<float> batchValues;  // kValuesPerHour x hours per batched cell
+
+    DischargeFiles() = default;
+    DischargeFiles(const DischargeFiles&) = delete;
+    DischargeFiles& operator=(const DischargeFiles&) = delete;
+    // Closes and removes the temporary files that did not take their final name.
+    ~DischargeFiles();
+};
+
+// Creates the temporary files next to the final ones and fills every frame
+// with the no-data and never-computed values. A file that cannot be created
+// or filled is remembered as failed; nothing is printed. Batches hold up to
+// `batchBytes` of cell values.
+void openDischargeFiles(DischargeFiles& files, const CellGrid& grid, const std::vector<int32_t>& riverNumList,
+                        const ModelParams& params, std::size_t batchBytes);
+
+// Enters the values of grid cell `cell` (cellStatistics) into the files. Safe
+// to call from several threads; a later call for the same cell overwrites an
+// earlier one.
+void addCellValues(DischargeFiles& files, int32_t cell, const float* values);
+
+// Writes the last batch and closes the temporary files.
+void closeDischargeFiles(DischargeFiles& files);
+
+// Gives temporary file k its final name; false if it failed at any point.
+bool commitDischargeFile(DischargeFiles& files, int k);
+
+// The bytes of cell values one batch may hold.
+inline constexpr std::size_t kDischargeBatchBytes = std::size_t{256} << 20;

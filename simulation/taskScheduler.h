@@ -1,0 +1,32 @@
+#pragma once
+// A pool of worker threads that runs a graph of tasks: a task becomes ready
+// when every task it depends on has finished, and the ready task of lowest
+// priority value runs next. This is the only shared state of a parallel run;
+// the tasks own their data, so the scheduler decides when a task runs, never
+// what it computes.
+
+#include <cstdint>
+#include <functional>
+#include <vector>
+
+struct TaskGraph {
+    // Per task: the number of tasks it waits for.
+    std::vector<int32_t> dependencyCount;
+    // Per task t: the tasks waiting for it are dependents[dependentStart[t] ..
+    // dependentStart[t + 1]) (one more entry than tasks).
+    std::vector<int32_t> dependentStart;
+    std::vector<int32_t> dependents;
+    // Per task: among ready tasks, the lowest value runs first.
+    std::vector<int64_t> priority;
+
+    int32_t size() const { return static_cast<int32_t>(dependencyCount.size()); }
+};
+
+// Builds the dependents lists of `graph` from (task, dependent) pairs, and the
+// dependency counts from them; `priority` is left as it is.
+void setDependencies(TaskGraph& graph, int32_t tasks, const std::vector<std::pair<int32_t, int32_t>>& edges);
+
+// Runs every task of `graph` once, `run(t)` on one of `threads` worker
+// threads, each only after all tasks it depends on have returned. Requires an
+// acyclic graph and a `run` that does not throw. Returns when all have run.
+void runTaskGraph(const TaskGraph& graph, int threads, const std::function<void(int32_t)>& run);
