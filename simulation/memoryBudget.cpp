@@ -1,13 +1,26 @@
 #include "memoryBudget.h"
 
+#include "dischargeFiles.h"
 #include "inputError.h"
 #include "paramFile.h"
 #include "rainfall.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <string>
+
+namespace {
+
+// What the time loop keeps per computed cell beside its record: the task, its
+// place in the scheduler and its console buffer.
+constexpr double kTaskBytes = 160.0;
+
+// A generous bound on the series alive at once in a depth-first run.
+constexpr double kLiveSeries = 4096.0;
+
+}  // namespace
 
 double availableMemoryBytes() {
     std::ifstream info("/proc/meminfo");
@@ -37,12 +50,22 @@ double gridMemoryBytes(const ModelParams& p) {
 double modelMemoryBytes(const CellGrid& grid, const ModelParams& p) {
     const double steps = static_cast<double>(p.days) * 24.0 * static_cast<double>(p.stepsPerHour);
     const double nodes = static_cast<double>(p.spaceSteps) + 1.0;
-    double bytes = static_cast<double>(grid.cells.size()) * 13.0 * 4.0;  // one hour of output frames
+    const double cells = static_cast<double>(grid.cells.size());
+    const double hours = static_cast<double>(p.days) * 24.0;
+    double setUp = 0.0, bytes = 0.0;
     for (const Cell& cell : grid.cells) {
         if (cell.riverNum < 0 || cell.isEdge) continue;
         const bool channel = cell.flowAcc > p.channelThreshold;
-        bytes += steps * 4.0 + nodes * 8.0 * (channel ? 6.0 : 2.0);
+        setUp += 1.0;
+        bytes += nodes * 8.0 * (channel ? 6.0 : 2.0) + kTaskBytes;  // node arrays, the cell's task
     }
+    // Series of unfinished work: the time loop walks the drainage tree depth
+    // first, so only a few finished series wait for their readers at a time.
+    bytes += std::min(setUp, kLiveSeries) * steps * 4.0;
+    // The discharge files: a batch of finished cells' values, a frame to
+    // start them and a frame span to patch.
+    bytes += std::min(static_cast<double>(kDischargeBatchBytes), setUp * hours * kValuesPerHour * 4.0);
+    bytes += 2.0 * cells * 4.0;
     return bytes;
 }
 
@@ -64,10 +87,10 @@ double stepsOfRun(const ModelParams& p) {
 }  // namespace
 
 double damMemoryBytes(const ModelParams& p) {
-    return stepsOfRun(p) * 8.0 + static_cast<double>(p.days) * 24.0 * 8.0;
+    return stepsOfRun(p) * 12.0 + static_cast<double>(p.days) * 24.0 * 8.0;
 }
 
-double reservoirMemoryBytes(const ModelParams& p) { return stepsOfRun(p) * 4.0; }
+double reservoirMemoryBytes(const ModelParams& p) { return stepsOfRun(p) * 8.0; }
 
 double outputBytes(const ModelParams& p, std::size_t structures) {
     const double cells = static_cast<double>(p.ncols) * static_cast<double>(p.nrows);

@@ -18,16 +18,17 @@ double availableMemoryBytes();
 // Bytes of the grid, the rainfall grid and the set-up temporaries.
 double gridMemoryBytes(const ModelParams& params);
 
-// Bytes of the per-cell series and node arrays of the set-up cells, and of the
-// output frames.
+// Bytes of the node arrays and tasks of the set-up cells, the series alive at
+// once in the time loop, and the discharge files' buffers.
 double modelMemoryBytes(const CellGrid& grid, const ModelParams& params);
 
 // Throws InputError when `needed` bytes exceed what is available (`available`
 // of 0 means unknown: no check).
 void requireMemory(double needed, double available);
 
-// Bytes of the series of one dam (its storage, its cell's inflow and its
-// recorded releases) or one reservoir (its cell's inflow).
+// Bytes of the series of one dam (its storage, its cell's inflow and outflow,
+// kept to the end for the tables, and its recorded releases) or one
+// reservoir (its cell's inflow and outflow).
 double damMemoryBytes(const ModelParams& params);
 double reservoirMemoryBytes(const ModelParams& params);
 
