@@ -85,7 +85,7 @@ TEST(ProgramInfo, AnswersOnlyWhenAsked) {
 TEST(ProgramInfo, EachProgramAnswersVersionAndHelp) {
     ScratchDir dir({"run"});
     for (const auto& [name, path] : kPrograms) {
-        if (name == "runoffSim") continue;  // takes its options in its own main
+        if (name == "runoffSim") continue;  // gets them together with options of its own
         const RunResult version = runProgram(name, "--version", dir.path / "run");
         EXPECT_EQ(version.status, 0) << name;
         EXPECT_EQ(version.output, versionLine(name));
