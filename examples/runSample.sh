@@ -8,6 +8,12 @@
 #      dischargeSeriesHourly at the basin mouth, answering their prompts;
 #   4. make an animated GIF of the hourly images when ImageMagick is there.
 # Every program's console goes to a .log file next to its results.
+#
+# With the installed programs instead of a build (they must be on the PATH):
+#   bash runSample.sh --installed [DIR]
+# skips step 1 and makes the sample in DIR (default ./floodSample), which must
+# be new or empty. The installed copy of this script, outside a source tree,
+# always works this way.
 set -euo pipefail
 export LC_ALL=C  # image names start with blanks: sort them bytewise
 
@@ -21,52 +27,96 @@ fail() {
     exit 1
 }
 
+installed=false
+[ -f "$root/CMakeLists.txt" ] || installed=true
+if [ "${1-}" = --installed ]; then
+    installed=true
+    shift
+fi
+if $installed; then
+    [ $# -le 1 ] || fail "one sample directory at most. Usage: bash runSample.sh --installed [DIR]"
+else
+    [ $# -eq 0 ] || fail "unknown argument $1. Usage: bash examples/runSample.sh, or bash runSample.sh --installed [DIR]"
+fi
+
 # --- 1. Tools and build ------------------------------------------------------
+# Builds the programs (installing the tools a fresh Debian machine lacks) and
+# sets their paths; the sample goes to build/sample (build-notests/sample).
 have_gtest() { [ -f /usr/include/gtest/gtest.h ] || [ -f /usr/local/include/gtest/gtest.h ]; }
 
-missing=()
-command -v cmake >/dev/null 2>&1 || missing+=(cmake)
-command -v make >/dev/null 2>&1 || missing+=(make)
-command -v g++ >/dev/null 2>&1 || missing+=(g++)
-have_gtest || missing+=(libgtest-dev)
-if [ ${#missing[@]} -gt 0 ]; then
-    if [ "$(id -u)" -eq 0 ] && command -v apt-get >/dev/null 2>&1; then
-        step "Install ${missing[*]}"
-        apt-get update -qq || fail "apt-get update failed."
-        DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null ||
-            fail "apt-get could not install ${missing[*]}."
-    elif [ "${missing[*]}" != "libgtest-dev" ]; then
-        fail "missing ${missing[*]}. Install them (as root) with:
+build_programs() {
+    missing=()
+    command -v cmake >/dev/null 2>&1 || missing+=(cmake)
+    command -v make >/dev/null 2>&1 || missing+=(make)
+    command -v g++ >/dev/null 2>&1 || missing+=(g++)
+    have_gtest || missing+=(libgtest-dev)
+    if [ ${#missing[@]} -gt 0 ]; then
+        if [ "$(id -u)" -eq 0 ] && command -v apt-get >/dev/null 2>&1; then
+            step "Install ${missing[*]}"
+            apt-get update -qq || fail "apt-get update failed."
+            DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null ||
+                fail "apt-get could not install ${missing[*]}."
+        elif [ "${missing[*]}" != "libgtest-dev" ]; then
+            fail "missing ${missing[*]}. Install them (as root) with:
     apt-get update && apt-get install -y cmake make g++ libgtest-dev
 then run this command again."
+        fi
     fi
-fi
 
-configure=()
-if ! have_gtest; then
-    # Without GoogleTest the programs still build; the tests need: apt-get install libgtest-dev
-    printf 'Note: GoogleTest is missing (apt-get install libgtest-dev); building the programs without the tests.\n'
-    build="$root/build-notests"
-    sample="$build/sample"
-    configure=(-DFLOOD_BUILD_TESTS=OFF)
-fi
+    configure=()
+    if ! have_gtest; then
+        # Without GoogleTest the programs still build; the tests need: apt-get install libgtest-dev
+        printf 'Note: GoogleTest is missing (apt-get install libgtest-dev); building the programs without the tests.\n'
+        build="$root/build-notests"
+        sample="$build/sample"
+        configure=(-DFLOOD_BUILD_TESTS=OFF)
+    fi
 
-step "Build (log: ${build#"$root"/}/build.log)"
-mkdir -p "$build"
-jobs="$(nproc 2>/dev/null || echo 2)"
-if ! { cmake -S "$root" -B "$build" "${configure[@]}" && cmake --build "$build" -j"$jobs"; } >"$build/build.log" 2>&1; then
-    tail -n 30 "$build/build.log"
-    fail "the build failed; see $build/build.log."
-fi
+    step "Build (log: ${build#"$root"/}/build.log)"
+    mkdir -p "$build"
+    jobs="$(nproc 2>/dev/null || echo 2)"
+    if ! { cmake -S "$root" -B "$build" "${configure[@]}" && cmake --build "$build" -j"$jobs"; } >"$build/build.log" 2>&1; then
+        tail -n 30 "$build/build.log"
+        fail "the build failed; see $build/build.log."
+    fi
 
-makeSample="$build/prepare/makeSampleBasin"
-prepareTopography="$build/prepare/prepareTopography"
-runoffSim="$build/simulation/runoffSim"
-imageHourly="$build/tools/dischargeImageHourly"
-seriesHourly="$build/tools/dischargeSeriesHourly"
-for program in "$makeSample" "$prepareTopography" "$runoffSim" "$imageHourly" "$seriesHourly"; do
-    [ -x "$program" ] || fail "the build did not make $program."
-done
+    makeSample="$build/prepare/makeSampleBasin"
+    prepareTopography="$build/prepare/prepareTopography"
+    runoffSim="$build/simulation/runoffSim"
+    imageHourly="$build/tools/dischargeImageHourly"
+    seriesHourly="$build/tools/dischargeSeriesHourly"
+    for program in "$makeSample" "$prepareTopography" "$runoffSim" "$imageHourly" "$seriesHourly"; do
+        [ -x "$program" ] || fail "the build did not make $program."
+    done
+    rm -rf "$sample"
+}
+
+# The installed programs on the PATH; the sample goes to $1 (default
+# ./floodSample), which must be new or empty.
+find_installed_programs() {
+    local name
+    for name in makeSampleBasin prepareTopography runoffSim dischargeImageHourly dischargeSeriesHourly; do
+        command -v "$name" >/dev/null 2>&1 ||
+            fail "$name is not on the PATH. Install the toolkit (README.md, Install) or run this script in the source tree."
+    done
+    makeSample="$(command -v makeSampleBasin)"
+    prepareTopography="$(command -v prepareTopography)"
+    runoffSim="$(command -v runoffSim)"
+    imageHourly="$(command -v dischargeImageHourly)"
+    seriesHourly="$(command -v dischargeSeriesHourly)"
+    step "Installed programs in $(dirname "$runoffSim")"
+    "$imageHourly" --version
+    sample="${1-floodSample}"
+    mkdir -p "$sample" || fail "cannot create $sample."
+    [ -z "$(ls -A "$sample")" ] || fail "$sample is not empty; give a new directory for the sample."
+    sample="$(cd "$sample" && pwd)"
+}
+
+if $installed; then
+    find_installed_programs "$@"
+else
+    build_programs
+fi
 
 # Runs a program in a directory with its console in a log; on failure shows the log's end.
 run_logged() {
@@ -80,7 +130,6 @@ run_logged() {
 
 # --- 2. The sample project ---------------------------------------------------
 step "Prepare the sample basin in ${sample#"$root"/}"
-rm -rf "$sample"
 mkdir -p "$sample"
 run_logged "$sample" makeSampleBasin.log "$makeSample" dem sample.asc
 "$prepareTopography" -o "$sample" "$sample/sample.asc" | tee "$sample/prepareTopography.log" ||

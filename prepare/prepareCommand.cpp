@@ -3,6 +3,7 @@
 #include "demGrid.h"
 #include "inputError.h"
 #include "paramWriter.h"
+#include "programInfo.h"
 #include "topoFiles.h"
 
 #include <algorithm>
@@ -41,7 +42,8 @@ std::string prepareUsage() {
            "  -n, --max-basins K   select at most the K largest of them (default: all)\n"
            "  -p, --param-file     also write DIR/param-hsx-event-ver400.dat with this grid\n"
            "                       and starting values for the rest; an existing file is kept\n"
-           "  -h, --help           show this text\n";
+           "  -h, --help           show this text\n"
+           "      --version        show the version\n";
 }
 
 namespace {
@@ -77,8 +79,10 @@ PrepareOptions parsePrepareOptions(const std::vector<std::string>& args) {
             if (k + 1 >= args.size()) throw usageError(arg + " needs a value.");
             return args[++k];
         };
-        if (arg == "-h" || arg == "--help") {
+        if (isHelpOption(arg)) {
             options.help = true;
+        } else if (isVersionOption(arg)) {
+            options.version = true;
         } else if (arg == "-o" || arg == "--output") {
             options.projectDir = takeValue();
         } else if (arg == "-m" || arg == "--min-cells") {
@@ -96,7 +100,7 @@ PrepareOptions parsePrepareOptions(const std::vector<std::string>& args) {
             haveDem = true;
         }
     }
-    if (!haveDem && !options.help) throw usageError("no DEM file given.");
+    if (!haveDem && !options.help && !options.version) throw usageError("no DEM file given.");
     return options;
 }
 

@@ -14,6 +14,7 @@ struct PrepareOptions {
     int32_t maxBasins = 0;           // at most this many basins, largest first; 0: no limit
     bool writeParamFile = false;     // also write projectDir/param-hsx-event-ver400.dat
     bool help = false;
+    bool version = false;            // --version: print the version line and stop
 };
 
 // The --help text.
@@ -21,7 +22,7 @@ std::string prepareUsage();
 
 // Parses the command-line arguments (without the program name). Throws
 // InputError for an unknown option, a missing or malformed value, or a DEM
-// path missing or given twice (unless --help is asked for).
+// path missing or given twice (unless --help or --version is asked for).
 PrepareOptions parsePrepareOptions(const std::vector<std::string>& args);
 
 // Runs the preparation and reports on `out`: reads the DEM, conditions it,

@@ -3,6 +3,7 @@
 
 #include "inputError.h"
 #include "prepareCommand.h"
+#include "programInfo.h"
 
 #include <exception>
 #include <iostream>
@@ -15,6 +16,10 @@ int main(int argc, char** argv) {
         const PrepareOptions options = parsePrepareOptions(std::vector<std::string>(argv + 1, argv + argc));
         if (options.help) {
             std::cout << prepareUsage();
+            return 0;
+        }
+        if (options.version) {
+            std::cout << versionLine("prepareTopography");
             return 0;
         }
         return runPrepare(options, std::cout);

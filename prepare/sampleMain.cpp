@@ -2,10 +2,12 @@
 //   makeSampleBasin dem FILE.asc [COLS ROWS]   writes the sample DEM (default 120 x 100)
 //   makeSampleBasin inputs DIR [COLS ROWS]     after prepareTopography -o DIR FILE.asc:
 //                                              parameter file, storm, dam and reservoir
+//   makeSampleBasin --help | --version
 
 #include "consoleProgram.h"
 #include "demGrid.h"
 #include "inputError.h"
+#include "programInfo.h"
 #include "sampleBasin.h"
 #include "topoFiles.h"
 
@@ -19,6 +21,7 @@ namespace {
 const char* const kUsage =
     "Usage: makeSampleBasin dem FILE.asc [COLS ROWS]\n"
     "       makeSampleBasin inputs DIR [COLS ROWS]\n"
+    "       makeSampleBasin --help | --version\n"
     "The first writes the sample DEM; prepare it with prepareTopography -o DIR FILE.asc,\n"
     "then the second writes the parameter file, the storm, the dam and the reservoir into DIR.\n";
 
@@ -37,6 +40,10 @@ int32_t gridSize(const char* text) {
 int main(int argc, char** argv) {
     return runConsoleProgram(
         [&](std::ostream& out) {
+            if (argc == 2 && (isHelpOption(argv[1]) || isVersionOption(argv[1]))) {
+                out << (isHelpOption(argv[1]) ? std::string(kUsage) : versionLine("makeSampleBasin"));
+                return 0;
+            }
             if (argc != 3 && argc != 5) throw InputError(kUsage);
             const std::string stage = argv[1], path = argv[2];
             const int32_t ncols = argc == 5 ? gridSize(argv[3]) : 120;

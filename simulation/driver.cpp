@@ -9,6 +9,7 @@
 #include "inputError.h"
 #include "memoryBudget.h"
 #include "paramFile.h"
+#include "programInfo.h"
 #include "progressLine.h"
 #include "rainfall.h"
 #include "reservoir.h"
@@ -41,6 +42,7 @@ std::string runUsage() {
            "  --threads N  compute cells on N threads (N >= 1); the default is every\n"
            "               hardware thread. Results are the same for every N.\n"
            "  --help       print this text.\n"
+           "  --version    print the version.\n"
            "\n"
            "When standard error is a terminal, a progress line is shown there.\n";
 }
@@ -51,8 +53,10 @@ RunOptions parseRunOptions(const std::vector<std::string>& args) {
     options.threads = hardware == 0 ? 1 : static_cast<int>(std::min<unsigned>(hardware, kMostThreads));
     for (std::size_t k = 0; k < args.size(); ++k) {
         const std::string& arg = args[k];
-        if (arg == "--help" || arg == "-h") {
+        if (isHelpOption(arg)) {
             options.help = true;
+        } else if (isVersionOption(arg)) {
+            options.version = true;
         } else if (arg == "--threads") {
             if (k + 1 >= args.size()) throw usageError("--threads needs a value.");
             const std::string& text = args[++k];

@@ -11,10 +11,12 @@ struct RunOptions {
     int threads = 1;        // worker threads of the time loop
     bool progress = false;  // keep a progress line on standard error
     bool help = false;      // print the usage instead of running
+    bool version = false;   // print the version line instead of running
 };
 
 // The options of the command line (without the program name): none, or
-// "--threads N" (N >= 1; the default is every hardware thread), or "--help".
+// "--threads N" (N >= 1; the default is every hardware thread), "--help" or
+// "--version".
 // Throws InputError with a one-line usage message for anything else.
 RunOptions parseRunOptions(const std::vector<std::string>& args);
 

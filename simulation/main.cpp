@@ -3,6 +3,7 @@
 
 #include "consoleProgram.h"
 #include "driver.h"
+#include "programInfo.h"
 #include "progressLine.h"
 
 #include <iostream>
@@ -19,6 +20,10 @@ int main(int argc, char** argv) {
     }
     if (options.help) {
         std::cout << runUsage();
+        return 0;
+    }
+    if (options.version) {
+        std::cout << versionLine("runoffSim");
         return 0;
     }
     options.progress = progressWanted();

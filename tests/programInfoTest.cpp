@@ -1,0 +1,170 @@
+// The command line of the programs: --version and --help answer and stop, and
+// without arguments every program does exactly what its library stage does.
+// The programs themselves are run here, from the build.
+
+#include "demGrid.h"
+#include "dischargeImage.h"
+#include "dischargeSeries.h"
+#include "driver.h"
+#include "prepareCommand.h"
+#include "programInfo.h"
+#include "sampleBasin.h"
+#include "testProject.h"
+
+#include <gtest/gtest.h>
+
+#include <map>
+#include <optional>
+#include <sstream>
+#include <tuple>
+
+#include <sys/wait.h>
+
+namespace {
+
+namespace fs = std::filesystem;
+
+const std::map<std::string, std::string> kPrograms = {
+    {"runoffSim", FLOOD_PROGRAM_runoffSim},
+    {"dischargeImage10min", FLOOD_PROGRAM_dischargeImage10min},
+    {"dischargeImageHourly", FLOOD_PROGRAM_dischargeImageHourly},
+    {"dischargeSeries10min", FLOOD_PROGRAM_dischargeSeries10min},
+    {"dischargeSeriesHourly", FLOOD_PROGRAM_dischargeSeriesHourly},
+    {"prepareTopography", FLOOD_PROGRAM_prepareTopography},
+    {"makeSampleBasin", FLOOD_PROGRAM_makeSampleBasin},
+};
+
+std::string quoted(const std::string& text) {
+    std::string q = "'";
+    for (char c : text) q += c == '\'' ? std::string("'\\''") : std::string(1, c);
+    return q + "'";
+}
+
+// Runs a program in `dir` with `input` on standard input; standard output and
+// error together are the console. The console files lie in the current
+// directory while it runs.
+RunResult runProgram(const std::string& name, const std::string& args, const fs::path& dir,
+                     const std::string& input = "") {
+    const fs::path in = fs::current_path() / "console.in", out = fs::current_path() / "console.out";
+    writeText(in.string(), input);
+    const int status = std::system(("cd " + quoted(dir.string()) + " && " + quoted(kPrograms.at(name)) + " " + args +
+                                    " <" + quoted(in.string()) + " >" + quoted(out.string()) + " 2>&1")
+                                       .c_str());
+    RunResult result{WIFEXITED(status) ? WEXITSTATUS(status) : -1, readFile(out.string())};
+    fs::remove(in);
+    fs::remove(out);
+    return result;
+}
+
+std::string firstLine(const std::string& text) { return text.substr(0, text.find('\n')); }
+
+TEST(ProgramInfo, AnswersOnlyWhenAsked) {
+    const ProgramInfo info{"tool", "Usage: tool\n"};
+    const std::string unknown = "Error: unknown argument \"x\". tool takes no arguments; see tool --help.\n";
+    const std::tuple<std::vector<const char*>, std::optional<int>, std::string> cases[] = {
+        {{"tool"}, std::nullopt, ""},
+        {{"tool", "--version"}, 0, versionLine("tool")},
+        {{"tool", "-h"}, 0, "Usage: tool\n"},
+        {{"tool", "--help", "--version"}, 0, "Usage: tool\n"},
+        {{"tool", "x"}, 1, unknown},
+        {{"tool", "--version", "x"}, 1, unknown},
+    };
+    for (const auto& [args, status, text] : cases) {
+        std::ostringstream out;
+        EXPECT_EQ(answerProgramInfo(info, static_cast<int>(args.size()), args.data(), out), status) << args.back();
+        EXPECT_EQ(out.str(), text) << args.back();
+    }
+    // "tool 1.0.0" or "tool 1.0.0 (git REVISION)", one line.
+    const std::string revision = sourceRevision();
+    EXPECT_EQ(toolkitVersion(), std::string(FLOOD_PROJECT_VERSION));
+    EXPECT_EQ(versionLine("tool"),
+              "tool " FLOOD_PROJECT_VERSION + (revision.empty() ? "" : " (git " + revision + ")") + "\n");
+    EXPECT_EQ(revision.find_first_of("\n\r"), std::string::npos);
+}
+
+TEST(ProgramInfo, EachProgramAnswersVersionAndHelp) {
+    ScratchDir dir({"run"});
+    for (const auto& [name, path] : kPrograms) {
+        const RunResult version = runProgram(name, "--version", dir.path / "run");
+        EXPECT_EQ(version.status, 0) << name;
+        EXPECT_EQ(version.output, versionLine(name));
+        const RunResult help = runProgram(name, "--help", dir.path / "run");
+        EXPECT_EQ(help.status, 0) << name;
+        EXPECT_EQ(firstLine(help.output).rfind("Usage: " + name, 0), 0u) << help.output;
+        if (name.rfind("discharge", 0) == 0) {
+            const RunResult other = runProgram(name, "--threads 2", dir.path / "run");
+            EXPECT_EQ(other.status, 1) << name;
+            EXPECT_EQ(firstLine(other.output), "Error: unknown argument \"--threads\". " + name +
+                                                   " takes no arguments; see " + name + " --help.");
+        }
+        EXPECT_TRUE(fs::is_empty(dir.path / "run")) << name << " wrote into its working directory";
+    }
+}
+
+// Every file under `root` with its bytes, by relative path; directories map to "/".
+std::map<std::string, std::string> tree(const fs::path& root) {
+    std::map<std::string, std::string> files;
+    for (const fs::directory_entry& e : fs::recursive_directory_iterator(root)) {
+        files[fs::relative(e.path(), root).string()] = e.is_directory() ? "/" : readFile(e.path().string());
+    }
+    return files;
+}
+
+using Stage = std::function<int(std::istream&, std::ostream&)>;
+
+// Runs a program's library stage in `dir`, as its main does.
+RunResult runStage(const Stage& stage, const fs::path& dir, const std::string& input) {
+    const fs::path previous = fs::current_path();
+    fs::current_path(dir);
+    std::istringstream in(input);
+    const RunResult result = runCaptured([&](std::ostream& out) { return stage(in, out); });
+    fs::current_path(previous);
+    return result;
+}
+
+// The five programs without arguments, on a small sample project and in an
+// empty directory: console, exit status and every file as their stages make them.
+TEST(ProgramInfo, WithoutArgumentsTheProgramsRunTheirStages) {
+    ScratchDir dir({"proj", "empty/output"});
+    std::ostringstream text, ignored;
+    writeDemGrid(text, makeSampleDem(16, 12), 2);
+    writeText("proj/sample.asc", text.str());
+    PrepareOptions options;
+    options.demPath = "proj/sample.asc";
+    options.projectDir = "proj";
+    options.minCells = 20;
+    ASSERT_EQ(runPrepare(options, ignored), 0);
+    writeSampleInputs("proj", 16, 12, ignored);
+    fs::copy("proj", "program", fs::copy_options::recursive);
+    fs::copy("proj", "stage", fs::copy_options::recursive);
+
+    // In order: the tools read what runoffSim wrote.
+    const std::tuple<std::string, std::string, Stage> runs[] = {
+        {"runoffSim", "", [](std::istream&, std::ostream& out) { return runSimulation(out, RunOptions{}); }},
+        {"dischargeImage10min", "n\n",
+         [](std::istream& in, std::ostream& out) { return runDischargeImage(kImage10min, in, out); }},
+        {"dischargeImageHourly", "y 20 0.5\n",
+         [](std::istream& in, std::ostream& out) { return runDischargeImage(kImageHourly, in, out); }},
+        {"dischargeSeries10min", "8\n2\n",
+         [](std::istream& in, std::ostream& out) { return runDischargeSeries(series10minConfig(), in, out); }},
+        {"dischargeSeriesHourly", "9 4",
+         [](std::istream& in, std::ostream& out) { return runDischargeSeries(seriesHourlyConfig(), in, out); }},
+    };
+    for (const auto& [name, input, stage] : runs) {
+        const std::string sub = name == "runoffSim" ? "." : "output";
+        const RunResult program = runProgram(name, "", dir.path / "program" / sub, input);
+        const RunResult expected = runStage(stage, dir.path / "stage" / sub, input);
+        EXPECT_EQ(program.status, 0) << name << ":\n" << program.output;
+        EXPECT_EQ(program.output, expected.output) << name;
+        // Nothing to read: the program stops as its stage does.
+        const RunResult stopped = runProgram(name, "", dir.path / "empty" / sub);
+        const RunResult expectedStop = runStage(stage, dir.path / "empty" / sub, "");
+        EXPECT_EQ(stopped.status, 1) << name;
+        EXPECT_EQ(stopped.output, expectedStop.output) << name;
+    }
+    const std::map<std::string, std::string> files = tree("program");
+    EXPECT_TRUE(files == tree("stage")) << "the programs' files differ from their stages' files";
+    EXPECT_GT(files.size(), 300u);  // 288 images (the hourly ones replace the first 48), grids, series, tables
+}
+
+}  // namespace
