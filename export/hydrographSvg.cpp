@@ -241,7 +241,8 @@ std::string hydrographSvg(const HydrographPlot& plot) {
     }
     if (plot.tenMinute) {
         polyline(svg, a, *plot.tenMinute, kTenMinuteColour, 1.3, nullptr);
-        entries.push_back({"Simulated 10-minute mean", kTenMinuteColour, false, nullptr, 1.3});
+        entries.push_back({plot.inflow ? "Outflow (10-minute mean)" : "Simulated 10-minute mean", kTenMinuteColour,
+                           false, nullptr, 1.3});
     }
     polyline(svg, a, plot.hourly, kHourlyColour, 2.2, nullptr);
     entries.push_back({plot.inflow ? "Outflow (hourly mean)" : "Simulated hourly mean", kHourlyColour, false, nullptr, 2.2});

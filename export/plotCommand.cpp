@@ -220,6 +220,7 @@ int runPlot(const PlotOptions& options, std::ostream& out) {
     plot.title = site ? what + site->name + " (" + cellText + ")" : "Discharge at " + cellText;
     plot.subtitle = fixed(grid.lonCentre(column - 1), 4) + " E, " + fixed(grid.latCentre(grid.nrows - row), 4) +
                     " N;  " + std::to_string(upstream.size()) + " cells upstream;  peak hourly mean " +
+                    (site ? "outflow " : "") +
                     fixed(plot.hourly.values[peak], 1) + " m³/s, hour ending " + peakTime;
 
     const std::string svgPath = options.outputPath.empty()
