@@ -32,7 +32,8 @@ std::string exportUsage() {
            "  -s, --start TIME     start of the event, as 2024-09-01T00:00 or 2024-09-01 00:00:00\n"
            "  -g, --geotiff        also write output/peakDischarge.tif, output/peakTime.tif\n"
            "                       and output/totalRain.tif (EPSG:4326)\n"
-           "  -h, --help           show this text\n";
+           "  -h, --help           show this text\n" +
+           std::string(geotiffAvailable() ? "" : "\nThis exportResults was built without GDAL: --geotiff is not available.\n");
 }
 
 namespace {

@@ -309,7 +309,7 @@ void writeStations(const NcFile& file, const char* groupName, const std::vector<
         if (c < 2) a.text("standard_name", kDischargeName);
         series.push_back(v);
     }
-    file.check(nc_enddef(file.id), prefix, "define");  // no-op for netCDF-4, kept for classic habits
+    file.check(nc_enddef(file.id), prefix, "define");
 
     putTimes(file, time, timeBounds, run.hours, 60);
     std::vector<const char*> nameText;
@@ -358,7 +358,7 @@ PeakFields writeDischargeNetcdf(ExportRun& run, const std::string& path, const s
     const Var lat = defineVar(file, root, "lat", NC_DOUBLE, {latDim});
     attributes(file, lat)
         .text("standard_name", "latitude")
-        .text("long_name", "latitude of the cell centre")
+        .text("long_name", "latitude")
         .text("units", "degrees_north")
         .text("axis", "Y")
         .text("bounds", "lat_bnds");
@@ -366,7 +366,7 @@ PeakFields writeDischargeNetcdf(ExportRun& run, const std::string& path, const s
     const Var lon = defineVar(file, root, "lon", NC_DOUBLE, {lonDim});
     attributes(file, lon)
         .text("standard_name", "longitude")
-        .text("long_name", "longitude of the cell centre")
+        .text("long_name", "longitude")
         .text("units", "degrees_east")
         .text("axis", "X")
         .text("bounds", "lon_bnds");

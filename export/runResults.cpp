@@ -150,8 +150,8 @@ std::vector<int32_t> readIntRasterNorthUp(const std::string& path, int32_t nrows
 
 namespace {
 
-// Reads a dam or reservoir list; `itemsBefore` and `itemsAfter` are the
-// numbers of the record around the column and row numbers, as (int, real) kinds.
+// Reads a dam or reservoir list: the count, then one record per structure read
+// by `readRecord(in, record)`. A missing list means no structures.
 template <typename ReadRecord>
 std::vector<StructureSite> readSites(const std::string& path, ReadRecord readRecord) {
     std::vector<StructureSite> sites;
