@@ -152,6 +152,7 @@ struct LegendEntry {
     bool bar;
     const char* dash;
     double width;
+    bool marker = false;  // a dot on the line, as the observations have
 };
 
 void legend(std::ostringstream& svg, const std::vector<LegendEntry>& entries) {
@@ -173,6 +174,7 @@ void legend(std::ostringstream& svg, const std::vector<LegendEntry>& entries) {
             svg << "<line x1=\"" << px(x) << "\" y1=\"" << px(y) << "\" x2=\"" << px(x + 26) << "\" y2=\"" << px(y)
                 << "\" stroke=\"" << e.colour << "\" stroke-width=\"" << e.width << "\""
                 << (e.dash ? std::string(" stroke-dasharray=\"") + e.dash + "\"" : "") << "/>\n";
+            if (e.marker) svg << "<circle cx=\"" << px(x + 13) << "\" cy=\"" << px(y) << "\" r=\"2.6\" fill=\"" << e.colour << "\"/>\n";
         }
         svg << text(x + 32, y + 4.5, e.label, "start");
         x += widths[k];
@@ -187,11 +189,13 @@ std::string signedLabel(double v, const char* unit) {
 
 std::string scoresLine(const SkillScores& s) {
     char head[160];
-    std::snprintf(head, sizeof head, "NSE %.3f   KGE %.3f (r %.3f, \xce\xb1 %.3f, \xce\xb2 %.3f)", s.nse, s.kge, s.r,
-                  s.alpha, s.beta);
-    return std::string(head) + "   bias " + signedLabel(s.percentBias, " %") + "   peak " +
-           signedLabel(s.peakErrorPercent, " %") + "   peak timing " + signedLabel(s.peakTimingMinutes, " min") +
-           "   (" + std::to_string(s.pairs) + " observations)";
+    // SVG collapses runs of blanks, so middle dots keep the scores apart.
+    const std::string dot = " \xc2\xb7 ";
+    std::snprintf(head, sizeof head, "NSE %.3f%sKGE %.3f (r %.3f, \xce\xb1 %.3f, \xce\xb2 %.3f)", s.nse, dot.c_str(),
+                  s.kge, s.r, s.alpha, s.beta);
+    return std::string(head) + dot + "bias " + signedLabel(s.percentBias, " %") + dot + "peak " +
+           signedLabel(s.peakErrorPercent, " %") + dot + "peak timing " + signedLabel(s.peakTimingMinutes, " min") +
+           dot + std::to_string(s.pairs) + " observations";
 }
 
 }  // namespace
@@ -255,7 +259,7 @@ std::string hydrographSvg(const HydrographPlot& plot) {
                     << px(a.y(plot.observed->values[k])) << "\" r=\"2.2\"/>\n";
             svg << "</g>\n";
         }
-        entries.push_back({"Observed", kObservedColour, false, nullptr, 1.0});
+        entries.push_back({"Observed", kObservedColour, false, nullptr, 1.0, true});
     }
     svg << "</g>\n";
     svg << "<rect x=\"" << px(kLeft) << "\" y=\"" << px(kTop) << "\" width=\"" << px(kRight - kLeft) << "\" height=\""
