@@ -50,6 +50,16 @@ build_programs() {
     command -v make >/dev/null 2>&1 || missing+=(make)
     command -v g++ >/dev/null 2>&1 || missing+=(g++)
     have_gtest || missing+=(libgtest-dev)
+    # Optional: netCDF-C and GDAL for exportResults (NetCDF and GeoTIFF results).
+    optional=()
+    [ -f /usr/include/netcdf.h ] || optional+=(libnetcdf-dev)
+    [ -f /usr/include/gdal/gdal_priv.h ] || optional+=(libgdal-dev)
+    if [ "$(id -u)" -eq 0 ] && command -v apt-get >/dev/null 2>&1; then
+        missing+=("${optional[@]}")
+    elif [ ${#optional[@]} -gt 0 ]; then
+        printf 'Note: without %s the NetCDF/GeoTIFF export is not built (apt-get install %s).\n' \
+            "${optional[*]}" "${optional[*]}"
+    fi
     if [ ${#missing[@]} -gt 0 ]; then
         if [ "$(id -u)" -eq 0 ] && command -v apt-get >/dev/null 2>&1; then
             step "Install ${missing[*]}"
@@ -157,7 +167,37 @@ hydrograph="$sample/output/${mouthColumn}-${mouthRow}_hourlyMeanDischarge.dat"
 awk '$2 > peak { peak = $2; at = $1 } END { printf "Peak hourly mean discharge: %s m3/s in the hour ending at minute %s\n", peak, at }' \
     "$hydrograph"
 
-# --- 4. Animation --------------------------------------------------------------
+# --- 4. Results for GIS, xarray and a gauge ------------------------------------
+if $installed; then
+    plotHydrograph="$(command -v plotHydrograph || true)"
+    exportResults="$(command -v exportResults || true)"
+else
+    plotHydrograph="$build/export/plotHydrograph"
+    exportResults="$build/export/exportResults"
+fi
+# The sample has no gauge: make a synthetic record from the simulation itself,
+# an hour later and 10 % lower, to show the comparison.
+gauge="$sample/input/gauge-mouth.csv"
+awk 'BEGIN { print "minutes,discharge" } { printf "%d,%.3f\n", $1 + 60, $2 * 0.9 }' "$hydrograph" >"$gauge"
+if [ -n "$plotHydrograph" ]; then
+    step "Hydrograph of the mouth against a synthetic gauge (SVG)"
+    run_logged "$sample" plotHydrograph.log "$plotHydrograph" --cell "$mouthColumn" "$mouthRow" --observed "$gauge"
+    cat "$sample/plotHydrograph.log"
+fi
+netcdf=""
+if [ -n "$exportResults" ] && [ -x "$exportResults" ]; then
+    step "CF NetCDF and GeoTIFF maps"
+    # --geotiff only where the build found GDAL.
+    if "$exportResults" --help | grep -q "built without GDAL"; then
+        run_logged "$sample" exportResults.log "$exportResults"
+    else
+        run_logged "$sample" exportResults.log "$exportResults" --geotiff
+    fi
+    cat "$sample/exportResults.log"
+    netcdf="$sample/output/discharge.nc"
+fi
+
+# --- 5. Animation --------------------------------------------------------------
 gif=""
 imagemagick=()
 if command -v magick >/dev/null 2>&1; then
@@ -186,8 +226,17 @@ else
 fi
 cat <<EOF
 Hydrograph (mouth)  $hydrograph (minutes, m3/s)
+                    $sample/output/hydrograph-$mouthColumn-$mouthRow.svg (open it in a browser) and its -skill.csv
 Dam and lake        $sample/output/damData/SampleDamIQS.dat, $sample/output/resData/SampleLakeIQ.dat
 Discharge grids     $sample/output/*.bin (float32 frames, south row first; see README.md)
 Rainfall total      $sample/output/totalRainDistribution.asc
-Console logs        $sample/*.log, $sample/output/*.log
 EOF
+if [ -n "$netcdf" ]; then
+    echo "NetCDF (CF-1.8)     $netcdf (xarray, QGIS, Panoply, ncview)"
+    if [ -e "$sample/output/peakDischarge.tif" ]; then
+        echo "GeoTIFF maps        $sample/output/peakDischarge.tif, peakTime.tif, totalRain.tif"
+    fi
+else
+    echo "NetCDF              not built (install libnetcdf-dev, and libgdal-dev for the GeoTIFF maps)"
+fi
+echo "Console logs        $sample/*.log, $sample/output/*.log"

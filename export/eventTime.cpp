@@ -1,0 +1,145 @@
+#include "eventTime.h"
+
+#include "inputError.h"
+
+#include <cstdio>
+#include <fstream>
+
+namespace {
+
+bool isLeap(int64_t y) { return (y % 4 == 0 && y % 100 != 0) || y % 400 == 0; }
+
+int64_t daysInMonth(int64_t y, int64_t m) {
+    static const int days[12] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+    return m == 2 && isLeap(y) ? 29 : days[m - 1];
+}
+
+// Days from 1970-01-01 to the date (proleptic Gregorian), H. Hinnant's algorithm.
+int64_t daysFromCivil(int64_t y, int64_t m, int64_t d) {
+    y -= m <= 2 ? 1 : 0;
+    const int64_t era = (y >= 0 ? y : y - 399) / 400;
+    const int64_t yoe = y - era * 400;
+    const int64_t doy = (153 * (m + (m > 2 ? -3 : 9)) + 2) / 5 + d - 1;
+    const int64_t doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
+    return era * 146097 + doe - 719468;
+}
+
+void civilFromDays(int64_t z, DateTime& t) {
+    z += 719468;
+    const int64_t era = (z >= 0 ? z : z - 146096) / 146097;
+    const int64_t doe = z - era * 146097;
+    const int64_t yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
+    const int64_t doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
+    const int64_t mp = (5 * doy + 2) / 153;
+    const int64_t d = doy - (153 * mp + 2) / 5 + 1;
+    const int64_t m = mp + (mp < 10 ? 3 : -9);
+    t.year = static_cast<int32_t>(yoe + era * 400 + (m <= 2 ? 1 : 0));
+    t.month = static_cast<int32_t>(m);
+    t.day = static_cast<int32_t>(d);
+}
+
+// Reads exactly `width` digits at text[pos], advancing pos.
+bool digits(const std::string& text, std::size_t& pos, std::size_t width, int64_t& value) {
+    if (pos + width > text.size()) return false;
+    value = 0;
+    for (std::size_t k = 0; k < width; ++k) {
+        const char c = text[pos + k];
+        if (c < '0' || c > '9') return false;
+        value = value * 10 + (c - '0');
+    }
+    pos += width;
+    return true;
+}
+
+bool expect(const std::string& text, std::size_t& pos, const std::string& choices) {
+    if (pos >= text.size() || choices.find(text[pos]) == std::string::npos) return false;
+    ++pos;
+    return true;
+}
+
+}  // namespace
+
+bool isValidDateTime(int64_t year, int64_t month, int64_t day, int64_t hour, int64_t minute, int64_t second) {
+    return year >= 1 && year <= 9999 && month >= 1 && month <= 12 && day >= 1 && day <= daysInMonth(year, month) &&
+           hour >= 0 && hour <= 23 && minute >= 0 && minute <= 59 && second >= 0 && second <= 59;
+}
+
+std::optional<DateTime> parseDateTime(const std::string& text) {
+    std::size_t pos = 0;
+    int64_t y = 0, mo = 0, d = 0, h = 0, mi = 0, s = 0;
+    if (!digits(text, pos, 4, y) || !expect(text, pos, "-/") || !digits(text, pos, 2, mo) ||
+        !expect(text, pos, "-/") || !digits(text, pos, 2, d)) {
+        return std::nullopt;
+    }
+    if (pos < text.size()) {
+        if (!expect(text, pos, "T ") || !digits(text, pos, 2, h) || !expect(text, pos, ":") ||
+            !digits(text, pos, 2, mi)) {
+            return std::nullopt;
+        }
+        if (pos < text.size() && (!expect(text, pos, ":") || !digits(text, pos, 2, s))) return std::nullopt;
+    }
+    if (pos != text.size() || !isValidDateTime(y, mo, d, h, mi, s)) return std::nullopt;
+    return DateTime{static_cast<int32_t>(y), static_cast<int32_t>(mo), static_cast<int32_t>(d),
+                    static_cast<int32_t>(h), static_cast<int32_t>(mi), static_cast<int32_t>(s)};
+}
+
+std::optional<DateTime> rainRecordDate(const std::string& rainTextPath) {
+    std::ifstream in(rainTextPath);
+    int64_t v[6];
+    for (int64_t& x : v)
+        if (!(in >> x)) return std::nullopt;
+    if (!isValidDateTime(v[0], v[1], v[2], v[3], v[4], v[5])) return std::nullopt;
+    return DateTime{static_cast<int32_t>(v[0]), static_cast<int32_t>(v[1]), static_cast<int32_t>(v[2]),
+                    static_cast<int32_t>(v[3]), static_cast<int32_t>(v[4]), static_cast<int32_t>(v[5])};
+}
+
+EventStart findEventStart(const std::string& option, int32_t rainFormat, const std::string& rainTextPath) {
+    if (!option.empty()) {
+        const std::optional<DateTime> start = parseDateTime(option);
+        if (!start) {
+            throw InputError("Error: --start needs a date and time such as 2024-09-01T00:00, not \"" + option +
+                             "\".\n");
+        }
+        return {start, "given with --start"};
+    }
+    if (rainFormat == 1) {
+        if (const std::optional<DateTime> start = rainRecordDate(rainTextPath)) {
+            return {start, "the date of the first record of " + rainTextPath};
+        }
+    }
+    return {std::nullopt, "unknown: times count minutes since the start of the event (give the date with --start)"};
+}
+
+std::string isoText(const DateTime& t) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%04d-%02d-%02dT%02d:%02d:%02d", t.year, t.month, t.day, t.hour, t.minute,
+                  t.second);
+    return text;
+}
+
+std::string cfMinuteUnits(const EventStart& start) {
+    if (!start.start) return "minutes";
+    std::string iso = isoText(*start.start);
+    iso[10] = ' ';
+    return "minutes since " + iso;
+}
+
+double minutesBetween(const DateTime& start, const DateTime& t) {
+    const int64_t days = daysFromCivil(t.year, t.month, t.day) - daysFromCivil(start.year, start.month, start.day);
+    const int64_t seconds = days * 86400 + (t.hour - start.hour) * 3600 + (t.minute - start.minute) * 60 +
+                            (t.second - start.second);
+    return static_cast<double>(seconds) / 60.0;
+}
+
+DateTime addMinutes(const DateTime& start, int64_t minutes) {
+    const int64_t total = daysFromCivil(start.year, start.month, start.day) * 1440 + start.hour * 60 +
+                          start.minute + minutes;
+    const int64_t day = total >= 0 ? total / 1440 : (total - 1439) / 1440;
+    const int64_t inDay = total - day * 1440;
+    DateTime t;
+    civilFromDays(day, t);
+    t.hour = static_cast<int32_t>(inDay / 60);
+    t.minute = static_cast<int32_t>(inDay % 60);
+    t.second = start.second;
+    return t;
+}

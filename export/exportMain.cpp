@@ -1,0 +1,22 @@
+// exportResults: the results of a runoffSim run as CF NetCDF (and GeoTIFF
+// maps). See --help.
+
+#include "consoleProgram.h"
+#include "exportCommand.h"
+
+#include <string>
+#include <vector>
+
+int main(int argc, char** argv) {
+    const std::vector<std::string> args(argv + 1, argv + argc);
+    return runConsoleProgram(
+        [&](std::ostream& out) {
+            const ExportOptions options = parseExportOptions(args);
+            if (options.help) {
+                out << exportUsage();
+                return 0;
+            }
+            return runExport(options, out);
+        },
+        "Error: not enough memory for this grid.\n");
+}

@@ -1,0 +1,83 @@
+#include "upstreamRain.h"
+
+#include "flowCodes.h"
+#include "grid.h"
+#include "inputError.h"
+#include "nearestRainPoint.h"
+#include "rainfall.h"
+
+#include <fstream>
+
+std::vector<int32_t> upstreamCells(const std::vector<int32_t>& flowDir, int32_t nrows, int32_t ncols, int32_t target) {
+    auto onRing = [&](int32_t r, int32_t c) { return r == 0 || c == 0 || r == nrows - 1 || c == ncols - 1; };
+    std::vector<int32_t> cells{target};
+    std::vector<bool> seen(flowDir.size(), false);
+    seen[static_cast<std::size_t>(target)] = true;
+    // Breadth first: a neighbour belongs when its flow code points at a member.
+    for (std::size_t k = 0; k < cells.size(); ++k) {
+        const int32_t r = cells[k] / ncols, c = cells[k] % ncols;
+        for (int code = 1; code <= 8; ++code) {
+            // The neighbour that code `code` would lead from into (r, c).
+            const int32_t nr = r - kFlowRowStep[code], nc = c - kFlowColStep[code];
+            if (nr < 0 || nc < 0 || nr >= nrows || nc >= ncols || onRing(nr, nc)) continue;
+            const int32_t n = nr * ncols + nc;
+            if (seen[static_cast<std::size_t>(n)] || flowDir[static_cast<std::size_t>(n)] != code) continue;
+            seen[static_cast<std::size_t>(n)] = true;
+            cells.push_back(n);
+        }
+    }
+    return cells;
+}
+
+namespace {
+
+void readRain(RainGrid& rain, const Project& project, const ModelParams& params) {
+    const bool text = params.rainFormat == 1;
+    const std::string path = project.path(text ? "input/rain10min.dat" : "input/rain.bin");
+    std::ifstream in(path, text ? std::ios::in : std::ios::binary);
+    if (!in) throw InputError("Error: the rainfall " + path + " cannot open.\n");
+    if (text) {
+        readRainText(rain, in, path);
+    } else {
+        readRainBinary(rain, in, path);
+    }
+}
+
+}  // namespace
+
+std::vector<double> upstreamMeanRain(const Project& project, const ModelParams& params,
+                                     const std::vector<int32_t>& cells) {
+    RainGrid rain = makeRainGrid(params);
+    readRain(rain, project, params);
+
+    // Cell geometry as the simulation computes it: centre and metric size.
+    CellGrid grid(params.nrows, params.ncols);
+    for (int32_t i : cells) {
+        grid.cells[static_cast<std::size_t>(i)].setGeometry(grid.rowOf(i), grid.colOf(i), params.nrows, params.ncols,
+                                                            params.yllcorner, params.xllcorner, 0.0f, params.scale);
+    }
+    std::vector<int32_t> pointOf;
+    if (!readRainCache(project.path(kRainCachePath), rainCacheHeader(params), pointOf)) {
+        pointOf.assign(grid.cells.size(), kNoCell);
+        const RainPointIndex index = makeRainPointIndex(rain);
+        for (int32_t i : cells) {
+            const Cell& cell = grid.cells[static_cast<std::size_t>(i)];
+            const RainPointChoice choice = nearestRainPoint(index, cell.latSec, cell.lonSec);
+            if (!choice.found()) throw InputError("Error: no rainfall point lies near " + cellName(grid, i) + ".\n");
+            pointOf[static_cast<std::size_t>(i)] = static_cast<int32_t>(rain.indexOf(choice.i, choice.j));
+        }
+    }
+
+    const std::size_t observations = seriesLength(params.days, params.obsPerHour);
+    std::vector<double> mean(observations, 0.0);
+    double area = 0.0;
+    for (int32_t i : cells) {
+        const Cell& cell = grid.cells[static_cast<std::size_t>(i)];
+        const double weight = static_cast<double>(cell.dx) * static_cast<double>(cell.dy);
+        const std::vector<float>& series = rain.points[static_cast<std::size_t>(pointOf[static_cast<std::size_t>(i)])].rainSeries;
+        for (std::size_t k = 0; k < observations; ++k) mean[k] += weight * static_cast<double>(series[k]);
+        area += weight;
+    }
+    for (double& v : mean) v /= area;
+    return mean;
+}

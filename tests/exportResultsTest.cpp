@@ -1,0 +1,292 @@
+// exportResults: discharge.nc read back through netCDF-C (dimensions,
+// coordinates, attributes, every value against the grid files, north-up on a
+// grid wider than high, fill values, station series), the GeoTIFF maps read
+// back through GDAL, the event start, and the failures that must leave the
+// previous results as they were.
+
+#include "exportCommand.h"
+#include "resultsProject.h"
+
+#include <gtest/gtest.h>
+#include <netcdf.h>
+#if FLOOD_HAVE_GDAL
+#include <gdal_priv.h>
+#endif
+
+#include <cstring>
+#include <filesystem>
+
+namespace {
+
+RunResult runExportHere(ExportOptions options = {}) {
+    return runCaptured([&](std::ostream& out) { return runExport(options, out); });
+}
+
+// discharge.nc opened for reading; closed at the end of the test.
+struct NcReader {
+    int id = -1;
+    explicit NcReader(const std::string& path) { EXPECT_EQ(nc_open(path.c_str(), NC_NOWRITE, &id), NC_NOERR); }
+    ~NcReader() {
+        if (id >= 0) nc_close(id);
+    }
+    int group(const char* name) const {
+        int g = -1;
+        EXPECT_EQ(nc_inq_grp_ncid(id, name, &g), NC_NOERR) << name;
+        return g;
+    }
+    static int var(int g, const char* name) {
+        int v = -1;
+        EXPECT_EQ(nc_inq_varid(g, name, &v), NC_NOERR) << name;
+        return v;
+    }
+    static std::size_t dim(int g, const char* name) {
+        int d = -1;
+        std::size_t length = 0;
+        EXPECT_EQ(nc_inq_dimid(g, name, &d), NC_NOERR) << name;
+        nc_inq_dimlen(g, d, &length);
+        return length;
+    }
+    static std::string text(int g, const char* var, const char* att) {
+        const int v = var ? NcReader::var(g, var) : NC_GLOBAL;
+        std::size_t length = 0;
+        if (nc_inq_attlen(g, v, att, &length) != NC_NOERR) return "(missing)";
+        std::string s(length, '\0');
+        nc_get_att_text(g, v, att, s.data());
+        return s;
+    }
+    template <typename T>
+    static std::vector<T> values(int g, const char* name, std::size_t count) {
+        std::vector<T> out(count);
+        int status = NC_NOERR;
+        if constexpr (std::is_same_v<T, float>) {
+            status = nc_get_var_float(g, var(g, name), out.data());
+        } else if constexpr (std::is_same_v<T, double>) {
+            status = nc_get_var_double(g, var(g, name), out.data());
+        } else {
+            status = nc_get_var_int(g, var(g, name), out.data());
+        }
+        EXPECT_EQ(status, NC_NOERR) << name;
+        return out;
+    }
+};
+
+constexpr int kCols = ResultsProject::kCols, kRows = ResultsProject::kRows;
+
+// The bits of v; -9999 stays -9999, so fill values compare like any other.
+uint32_t bits(float v) {
+    uint32_t b;
+    std::memcpy(&b, &v, 4);
+    return b;
+}
+
+TEST(ExportResults, GridsNorthUpAndEqualToTheFramesBitForBit) {
+    ResultsProject project;
+    const RunResult r = runExportHere();
+    ASSERT_EQ(r.status, 0) << r.output;
+    EXPECT_EQ(r.output, "Event start: 2024-09-01T06:30:00 (the date of the first record of input/rain10min.dat)\n"
+                        "Write output/discharge.nc\n");
+    NcReader nc("output/discharge.nc");
+    EXPECT_EQ(NcReader::dim(nc.id, "time"), 24u);
+    EXPECT_EQ(NcReader::dim(nc.id, "time_10min"), 144u);
+    EXPECT_EQ(NcReader::dim(nc.id, "lat"), static_cast<std::size_t>(kRows));
+    EXPECT_EQ(NcReader::dim(nc.id, "lon"), static_cast<std::size_t>(kCols));
+    EXPECT_EQ(NcReader::text(nc.id, nullptr, "Conventions"), "CF-1.8");
+    EXPECT_EQ(NcReader::text(nc.id, nullptr, "model_version"), "1.0.0");
+    EXPECT_EQ(NcReader::text(nc.id, "time", "units"), "minutes since 2024-09-01 06:30:00");
+    EXPECT_EQ(NcReader::text(nc.id, "lat", "units"), "degrees_north");
+    EXPECT_EQ(NcReader::text(nc.id, "crs", "grid_mapping_name"), "latitude_longitude");
+
+    // Cell centres, the first row in the north; 30 arc-seconds from 135 E, 35 N.
+    const double cell = 30.0 / 3600.0;
+    const std::vector<double> lat = NcReader::values<double>(nc.id, "lat", kRows);
+    const std::vector<double> lon = NcReader::values<double>(nc.id, "lon", kCols);
+    EXPECT_DOUBLE_EQ(lat[0], 35.0 + 3.5 * cell);
+    EXPECT_DOUBLE_EQ(lat[3], 35.0 + 0.5 * cell);
+    EXPECT_DOUBLE_EQ(lon[0], 135.0 + 0.5 * cell);
+    EXPECT_DOUBLE_EQ(lon[5], 135.0 + 5.5 * cell);
+    EXPECT_EQ(NcReader::values<double>(nc.id, "time", 24)[0], 60.0);
+    EXPECT_EQ(NcReader::values<double>(nc.id, "time_10min_bnds", 288)[3], 20.0);
+
+    const struct {
+        const char* var;
+        const char* file;
+        const char* cellMethods;
+        std::size_t frames;
+    } grids[] = {{"discharge_hourly", "output/dischargeHourlyMean.bin", "time: mean", 24},
+                 {"discharge_10min", "output/discharge10minMean.bin", "time: mean", 144},
+                 {"discharge_10min_snapshot", "output/discharge10minSnapshot.bin", "time: point", 144}};
+    for (const auto& g : grids) {
+        SCOPED_TRACE(g.var);
+        EXPECT_EQ(NcReader::text(nc.id, g.var, "standard_name"), "water_volume_transport_in_river_channel");
+        EXPECT_EQ(NcReader::text(nc.id, g.var, "units"), "m3 s-1");
+        EXPECT_EQ(NcReader::text(nc.id, g.var, "cell_methods"), g.cellMethods);
+        float fill = 0.0f;
+        EXPECT_EQ(nc_get_att_float(nc.id, NcReader::var(nc.id, g.var), "_FillValue", &fill), NC_NOERR);
+        EXPECT_EQ(fill, -9999.0f);
+        const std::vector<float> file = readBinary<float>(g.file);
+        const std::vector<float> nc4 = NcReader::values<float>(nc.id, g.var, g.frames * kRows * kCols);
+        ASSERT_EQ(file.size(), nc4.size());
+        int mismatches = 0;
+        for (std::size_t f = 0; f < g.frames; ++f)
+            for (int y = 1; y <= kRows; ++y)  // file row y from the south is netCDF row kRows - y
+                for (int x = 1; x <= kCols; ++x)
+                    mismatches += bits(file[(f * kRows + (y - 1)) * kCols + (x - 1)]) !=
+                                  bits(nc4[(f * kRows + (kRows - y)) * kCols + (x - 1)]);
+        EXPECT_EQ(mismatches, 0);
+        // The ring and the cell of the river that is not simulated hold the fill value.
+        EXPECT_EQ(nc4[0], -9999.0f);
+        EXPECT_EQ(nc4[1 * kCols + 1], -9999.0f);  // column 2, row 3
+        EXPECT_NE(nc4[2 * kCols + 1], -9999.0f);  // column 2, row 2
+    }
+
+    // Peak of column 4, row 2 in hour 6 (ends at minute 360); elsewhere the last hour.
+    const std::vector<float> peak = NcReader::values<float>(nc.id, "peak_discharge", kRows * kCols);
+    const std::vector<double> peakTime = NcReader::values<double>(nc.id, "peak_time", kRows * kCols);
+    EXPECT_EQ(peak[2 * kCols + 3], 1e6f);
+    EXPECT_EQ(peakTime[2 * kCols + 3], 360.0);
+    EXPECT_EQ(peak[1 * kCols + 4], ResultsProject::value(23, 5, 3, 0.0f));
+    EXPECT_EQ(peakTime[1 * kCols + 4], 1440.0);
+    EXPECT_EQ(peak[0], -9999.0f);
+    EXPECT_EQ(peakTime[0], -9999.0);
+    const std::vector<float> rain = NcReader::values<float>(nc.id, "rainfall_total", kRows * kCols);
+    EXPECT_EQ(rain[0], 41.5f);  // column 1, row 4: the north-west corner
+    EXPECT_EQ(rain[3 * kCols + 5], 16.5f);
+    const std::vector<int> flowDir = NcReader::values<int>(nc.id, "flow_direction", kRows * kCols);
+    EXPECT_EQ(flowDir[1 * kCols + 1], 3);
+    EXPECT_EQ(flowDir[1 * kCols + 4], 0);
+}
+
+TEST(ExportResults, DamsAndReservoirsAsStationSeries) {
+    ResultsProject project;
+    ASSERT_EQ(runExportHere().status, 0);
+    NcReader nc("output/discharge.nc");
+    const int dams = nc.group("dams"), lakes = nc.group("reservoirs");
+    EXPECT_EQ(NcReader::text(dams, nullptr, "featureType"), "timeSeries");
+    EXPECT_EQ(NcReader::text(dams, "station_name", "cf_role"), "timeseries_id");
+    EXPECT_EQ(NcReader::text(dams, "storage", "coordinates"), "lat lon station_name");
+    EXPECT_EQ(NcReader::dim(dams, "station"), 1u);
+    char* name = nullptr;
+    ASSERT_EQ(nc_get_var_string(dams, NcReader::var(dams, "station_name"), &name), NC_NOERR);
+    EXPECT_STREQ(name, "Upper");
+    nc_free_string(1, &name);
+    EXPECT_DOUBLE_EQ(NcReader::values<double>(dams, "lat", 1)[0], 35.0 + 1.5 * 30.0 / 3600.0);
+    EXPECT_EQ(NcReader::values<float>(dams, "inflow", 24)[23], 24.5f);
+    EXPECT_EQ(NcReader::values<float>(dams, "storage", 24)[0], 1000.25f);
+    EXPECT_EQ(NcReader::values<float>(lakes, "outflow", 24)[1], 2.75f);
+    EXPECT_EQ(NcReader::values<int>(lakes, "column_number", 1)[0], 5);
+}
+
+TEST(ExportResults, EventStartFromOptionFileOrNeither) {
+    ResultsProject project;
+    ExportOptions options;
+    options.start = "2020-02-29 23:00";
+    ASSERT_EQ(runExportHere(options).status, 0);
+    EXPECT_EQ(NcReader::text(NcReader("output/discharge.nc").id, "time", "units"), "minutes since 2020-02-29 23:00:00");
+
+    project.writeRain("2024 13 1 0 0 0 1");  // no valid date: minutes since the start, said twice
+    const RunResult r = runExportHere();
+    ASSERT_EQ(r.status, 0);
+    EXPECT_NE(r.output.find("Event start: unknown: times count minutes"), std::string::npos) << r.output;
+    NcReader nc("output/discharge.nc");
+    EXPECT_EQ(NcReader::text(nc.id, "time", "units"), "minutes");
+    EXPECT_EQ(NcReader::text(nc.id, "time", "standard_name"), "(missing)");
+    EXPECT_NE(NcReader::text(nc.id, nullptr, "time_origin").find("unknown"), std::string::npos);
+
+    options.start = "2021-02-29";
+    EXPECT_EQ(runExportHere(options).output,
+              "Error: --start needs a date and time such as 2024-09-01T00:00, not \"2021-02-29\".\n");
+}
+
+TEST(ExportResults, TwoExportsOfOneRunAreIdentical) {
+    ResultsProject project;
+    ExportOptions options;
+    options.geotiff = geotiffAvailable();
+    ASSERT_EQ(runExportHere(options).status, 0);
+    const std::string first = readFile("output/discharge.nc"), firstMap = readFile("output/peakTime.tif");
+    ASSERT_EQ(runExportHere(options).status, 0);
+    EXPECT_TRUE(first == readFile("output/discharge.nc"));
+    EXPECT_TRUE(firstMap == readFile("output/peakTime.tif"));
+}
+
+TEST(ExportResults, BadResultsStopBeforeAnythingIsReplaced) {
+    ResultsProject project;
+    writeText("output/discharge.nc", "previous results");
+    const struct {
+        const char* file;
+        std::string content;
+        std::string message;
+    } cases[] = {
+        {"output/discharge10minMean.bin", std::string(4 * 24 * 143 + 8, '\0'),
+         "Error: output/discharge10minMean.bin holds 143 whole frames and a part, the parameter file gives 144 "
+         "frames of 24 cells: the file is short.\n"},
+        {"output/dischargeHourlyMean.bin", std::string(4 * 24 * 25, '\0'),
+         "Error: output/dischargeHourlyMean.bin holds 25 frames, the parameter file gives 24 frames of 24 cells: "
+         "was the parameter file changed after the run?\n"},
+        {"output/resData/LakeIQ.dat", "1\t2\t3\n2\t2\t3\n",
+         "Error: output/resData/LakeIQ.dat is short: it ends after 2 of 24 hours.\n"},
+        {"output/totalRainDistribution.asc", "ncols 6\nnrows 5\n",
+         "Error: output/totalRainDistribution.asc does not start with the six lines of an ESRI ASCII grid header.\n"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.file);
+        const std::string good = readFile(c.file);
+        writeText(c.file, c.content);
+        const RunResult r = runExportHere();
+        EXPECT_EQ(r.status, 1);
+        EXPECT_EQ(r.output, c.message);
+        writeText(c.file, good);
+    }
+    std::filesystem::remove("output/damData/UpperIQS.dat");
+    EXPECT_EQ(runExportHere().output,
+              "Error: output/damData/UpperIQS.dat cannot open: run runoffSim in this project first.\n");
+    // A write that fails at the end (the target is a directory) leaves no part behind.
+    std::filesystem::remove("output/discharge.nc");
+    std::filesystem::create_directory("output/discharge.nc");
+    writeText("output/damData/UpperIQS.dat", readFile("output/resData/LakeIQ.dat"));
+    EXPECT_EQ(runExportHere().status, 1);
+    EXPECT_FALSE(std::filesystem::exists("output/discharge.nc.part"));
+    std::filesystem::remove("output/discharge.nc");
+    writeText("output/discharge.nc", "previous results");
+    EXPECT_EQ(readFile("output/discharge.nc"), "previous results");
+}
+
+#if FLOOD_HAVE_GDAL
+TEST(ExportResults, GeoTiffMapsNorthUpInWgs84) {
+    ResultsProject project;
+    ExportOptions options;
+    options.geotiff = true;
+    ASSERT_EQ(runExportHere(options).status, 0);
+    GDALAllRegister();
+    const struct {
+        const char* name;
+        std::size_t cell;  // north-up
+        float value;
+        bool hasNoData;
+    } maps[] = {{"output/peakDischarge.tif", 2 * kCols + 3, 1e6f, true},
+                {"output/peakTime.tif", 2 * kCols + 3, 360.0f, true},
+                {"output/totalRain.tif", 0, 41.5f, false}};
+    for (const auto& m : maps) {
+        const char* name = m.name;
+        SCOPED_TRACE(name);
+        GDALDatasetUniquePtr map(GDALDataset::Open(name, GDAL_OF_RASTER | GDAL_OF_READONLY));
+        ASSERT_TRUE(map);
+        double t[6];
+        ASSERT_EQ(map->GetGeoTransform(t), CE_None);
+        EXPECT_DOUBLE_EQ(t[0], 135.0);
+        EXPECT_DOUBLE_EQ(t[3], 35.0 + 4 * 30.0 / 3600.0);
+        EXPECT_DOUBLE_EQ(t[1], 30.0 / 3600.0);
+        EXPECT_DOUBLE_EQ(t[5], -30.0 / 3600.0);
+        EXPECT_STREQ(map->GetSpatialRef()->GetAuthorityCode(nullptr), "4326");
+        EXPECT_STREQ(map->GetMetadataItem("COMPRESSION", "IMAGE_STRUCTURE"), "DEFLATE");
+        std::vector<float> v(kCols * kRows);
+        ASSERT_EQ(map->GetRasterBand(1)->RasterIO(GF_Read, 0, 0, kCols, kRows, v.data(), kCols, kRows, GDT_Float32, 0, 0),
+                  CE_None);
+        EXPECT_EQ(v[m.cell], m.value);
+        int hasNoData = 0;
+        map->GetRasterBand(1)->GetNoDataValue(&hasNoData);
+        EXPECT_EQ(hasNoData != 0, m.hasNoData);
+    }
+}
+#endif
+
+}  // namespace
