@@ -2,6 +2,7 @@
 
 #include "exportRun.h"
 #include "inputError.h"
+#include "programInfo.h"
 #include "netcdfWriter.h"
 #include "temporaryFile.h"
 #if FLOOD_HAVE_GDAL
@@ -32,7 +33,8 @@ std::string exportUsage() {
            "  -s, --start TIME     start of the event, as 2024-09-01T00:00 or 2024-09-01 00:00:00\n"
            "  -g, --geotiff        also write output/peakDischarge.tif, output/peakTime.tif\n"
            "                       and output/totalRain.tif (EPSG:4326)\n"
-           "  -h, --help           show this text\n" +
+           "  -h, --help           show this text\n"
+           "  --version            show the version\n" +
            std::string(geotiffAvailable() ? "" : "\nThis exportResults was built without GDAL: --geotiff is not available.\n");
 }
 
@@ -59,8 +61,10 @@ ExportOptions parseExportOptions(const std::vector<std::string>& args) {
             if (k + 1 >= args.size()) throw usageError(arg + " needs a value.");
             return args[++k];
         };
-        if (arg == "-h" || arg == "--help") {
+        if (isHelpOption(arg)) {
             options.help = true;
+        } else if (isVersionOption(arg)) {
+            options.version = true;
         } else if (arg == "-o" || arg == "--output") {
             options.projectDir = takeValue();
         } else if (arg == "-s" || arg == "--start") {

@@ -11,6 +11,7 @@ struct ExportOptions {
     std::string start;     // ISO date and time of the event start; empty: from the rainfall file
     bool geotiff = false;  // also peakDischarge.tif, peakTime.tif, totalRain.tif
     bool help = false;
+    bool version = false;
 };
 
 std::string exportUsage();

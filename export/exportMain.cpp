@@ -2,6 +2,7 @@
 // maps). See --help.
 
 #include "consoleProgram.h"
+#include "programInfo.h"
 #include "exportCommand.h"
 
 #include <string>
@@ -14,6 +15,10 @@ int main(int argc, char** argv) {
             const ExportOptions options = parseExportOptions(args);
             if (options.help) {
                 out << exportUsage();
+                return 0;
+            }
+            if (options.version) {
+                out << versionLine("exportResults");
                 return 0;
             }
             return runExport(options, out);

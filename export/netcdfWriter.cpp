@@ -2,6 +2,7 @@
 
 #include "inputError.h"
 #include "modelVersion.h"
+#include "programInfo.h"
 
 #include <netcdf.h>
 
@@ -197,13 +198,13 @@ GridVars defineGrids(const NcFile& file, const ExportRun& run, int timeDim, int 
 // Global attributes: what the file is, the model, and every parameter-file value.
 void writeGlobals(const NcFile& file, const ExportRun& run) {
     Attributes g{file, file.id, NC_GLOBAL, "the global attribute"};
-    const std::string model = std::string(kModelName) + " " + kModelVersion;
+    const std::string model = std::string(kModelName) + " " + toolkitVersion();
     g.text("Conventions", "CF-1.8")
         .text("title", "Discharge and rainfall of a flood event simulated by runoffSim")
         .text("source", model + " (runoffSim: distributed kinematic-wave rainfall-runoff model)")
         .text("model_name", kModelName)
-        .text("model_version", kModelVersion)
-        .text("history", "exportResults " + std::string(kModelVersion) +
+        .text("model_version", toolkitVersion())
+        .text("history", "exportResults " + std::string(toolkitVersion()) +
                              ": converted from the discharge grid files, the rainfall total and the dam and "
                              "reservoir tables of runoffSim")
         .text("time_origin", run.start.start ? isoText(*run.start.start) + " (" + run.start.source + ")"

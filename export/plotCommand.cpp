@@ -3,6 +3,7 @@
 #include "eventTime.h"
 #include "hydrographSvg.h"
 #include "inputError.h"
+#include "programInfo.h"
 #include "observedSeries.h"
 #include "runResults.h"
 #include "temporaryFile.h"
@@ -43,7 +44,8 @@ std::string plotUsage() {
            "  -o FILE.svg           the picture (default: output/hydrograph-COL-ROW.svg or\n"
            "                        output/hydrograph-NAME.svg in the project)\n"
            "  -p, --project DIR     project directory (default: the current directory)\n"
-           "  -h, --help            show this text\n";
+           "  -h, --help            show this text\n"
+           "  --version             show the version\n";
 }
 
 namespace {
@@ -72,8 +74,10 @@ PlotOptions parsePlotOptions(const std::vector<std::string>& args) {
             if (k + 1 >= args.size()) throw usageError(arg + " needs a value.");
             return args[++k];
         };
-        if (arg == "-h" || arg == "--help") {
+        if (isHelpOption(arg)) {
             options.help = true;
+        } else if (isVersionOption(arg)) {
+            options.version = true;
         } else if (arg == "--cell") {
             options.target = PlotOptions::Target::kCell;
             options.columnNumber = cellNumber("column", takeValue());
@@ -97,7 +101,7 @@ PlotOptions parsePlotOptions(const std::vector<std::string>& args) {
             throw usageError("unknown option " + arg + ".");
         }
     }
-    if (!options.help && targets != 1) throw usageError("give one of --cell COL ROW, --dam NAME and --reservoir NAME.");
+    if (!options.help && !options.version && targets != 1) throw usageError("give one of --cell COL ROW, --dam NAME and --reservoir NAME.");
     return options;
 }
 

@@ -20,6 +20,7 @@ struct PlotOptions {
     std::string start;         // --start
     bool tenMinute = false;    // also draw the 10-minute means
     bool help = false;
+    bool version = false;
 };
 
 std::string plotUsage();

@@ -2,6 +2,7 @@
 // upstream rainfall and, against a gauge, the skill scores. See --help.
 
 #include "consoleProgram.h"
+#include "programInfo.h"
 #include "plotCommand.h"
 
 #include <string>
@@ -14,6 +15,10 @@ int main(int argc, char** argv) {
             const PlotOptions options = parsePlotOptions(args);
             if (options.help) {
                 out << plotUsage();
+                return 0;
+            }
+            if (options.version) {
+                out << versionLine("plotHydrograph");
                 return 0;
             }
             return runPlot(options, out);

@@ -32,6 +32,13 @@ const std::map<std::string, std::string> kPrograms = {
     {"dischargeSeriesHourly", FLOOD_PROGRAM_dischargeSeriesHourly},
     {"prepareTopography", FLOOD_PROGRAM_prepareTopography},
     {"makeSampleBasin", FLOOD_PROGRAM_makeSampleBasin},
+    {"plotHydrograph", FLOOD_PROGRAM_plotHydrograph},
+#ifdef FLOOD_PROGRAM_exportResults
+    {"exportResults", FLOOD_PROGRAM_exportResults},
+#endif
+#ifdef FLOOD_PROGRAM_prepareRainfall
+    {"prepareRainfall", FLOOD_PROGRAM_prepareRainfall},
+#endif
 };
 
 std::string quoted(const std::string& text) {
