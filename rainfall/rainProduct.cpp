@@ -8,6 +8,8 @@
 
 #include <algorithm>
 #include <cctype>
+#include <charconv>
+#include <cstdlib>
 #include <cmath>
 #include <limits>
 #include <set>
@@ -67,6 +69,22 @@ std::vector<double> readAll(const GDALMDArray& array, const std::string& file) {
     if (!array.Read(start.data(), counts.data(), nullptr, nullptr, GDALExtendedDataType::Create(GDT_Float64),
                     values.data())) {
         throw gdalError(file, "the variable " + array.GetName() + " cannot be read.");
+    }
+    return values;
+}
+
+// Coordinates stored as float32 are read as the shortest decimal that gives
+// the same float (134.95f as 134.95, not 134.949996948242), so the spacing
+// and the south-west point in the parameter file are the ones the producer meant.
+std::vector<double> readAxis(const GDALMDArray& axis, const std::string& file) {
+    std::vector<double> values = readAll(axis, file);
+    if (axis.GetDataType().GetNumericDataType() == GDT_Float32) {
+        for (double& v : values) {
+            char text[32];
+            const auto result = std::to_chars(text, text + sizeof text - 1, static_cast<float>(v));
+            *result.ptr = '\0';
+            v = std::strtod(text, nullptr);
+        }
     }
     return values;
 }
@@ -238,8 +256,8 @@ bool curvilinearCoordinates(const GDALMDArray& array, SourceGrid& g, const std::
     }
     if (!lon || !lat) return false;
     g.kind = GridKind::Curvilinear;
-    g.lon = readAll(*lon, file);
-    g.lat = readAll(*lat, file);
+    g.lon = readAxis(*lon, file);
+    g.lat = readAxis(*lat, file);
     g.crsName = "two-dimensional latitude and longitude (" + lat->GetName() + ", " + lon->GetName() + ")";
     return true;
 }
@@ -264,8 +282,8 @@ void gridOfArray(const GDALMDArray& array, ProductAccess& access, SourceGrid& g,
     const auto srs = array.GetSpatialRef();
     const bool projected = srs && srs->IsProjected();
     if (xAxis && yAxis) {
-        g.x = readAll(*xAxis, file);
-        g.y = readAll(*yAxis, file);
+        g.x = readAxis(*xAxis, file);
+        g.y = readAxis(*yAxis, file);
         const bool lonLat = srs ? srs->IsGeographic() != 0
                                 : looksLikeLonLatAxis(*xAxis, true) && looksLikeLonLatAxis(*yAxis, false);
         if (projected) {

@@ -11,6 +11,8 @@
 #include <algorithm>
 #include <atomic>
 #include <cmath>
+#include <cstdio>
+#include <cstdlib>
 #include <limits>
 
 struct WarpState {
@@ -46,10 +48,18 @@ std::string coverError(const std::string& source, const ProjectArea& a, const st
 // cell's west (south) edge `edge` and spacing `step`; may fall outside [0, n).
 long cellOf(double v, double edge, double step) { return static_cast<long>(std::floor((v - edge) / step + 1e-9)); }
 
+double roundedSpacing(double step) {
+    char text[40];
+    std::snprintf(text, sizeof text, "%.12g", step);
+    return std::strtod(text, nullptr);
+}
+
 RainCut cutLonLat(const SourceGrid& g, const ProjectArea& a, const std::string& source) {
     if (g.nx < 2 || g.ny < 2) throw InputError("Error: " + source + ": the grid needs at least 2 x 2 points.\n");
-    const double dx = (g.x.back() - g.x.front()) / (g.nx - 1);
-    const double dy = (g.y.front() - g.y.back()) / (g.ny - 1);  // rows run north to south
+    // Spacing rounded to 12 significant digits: the division leaves noise in
+    // the last digits (0.0499999999999996 for 0.05) far below any grid's accuracy.
+    const double dx = roundedSpacing((g.x.back() - g.x.front()) / (g.nx - 1));
+    const double dy = roundedSpacing((g.y.front() - g.y.back()) / (g.ny - 1));  // rows run north to south
     const double westEdge = g.x.front() - 0.5 * dx, southEdge = g.y.back() - 0.5 * dy;
     // The study area may use longitudes 360 degrees away from the product's.
     double shift = 0.0;

@@ -176,17 +176,22 @@ RainSeries fromProduct(const RainfallOptions& options, const ProjectArea& area) 
         if (!options.start.empty()) parseIsoTime(options.start, start);
         const int64_t last = p.starts.back();
         const int64_t end = start + static_cast<int64_t>(needed) * p.intervalSeconds;
-        if (start < p.starts.front() || start > last || end > last + p.intervalSeconds) {
-            throw InputError("Error: " + p.source + " covers " + formatIsoTime(p.starts.front()) + " to " +
-                             formatIsoTime(last + p.intervalSeconds) + "; the event of " + std::to_string(area.days) +
-                             " days " + intervalText(start, end - start) + " is not inside it (" +
-                             std::to_string(std::max<int64_t>(0, (end - last - p.intervalSeconds) / p.intervalSeconds)) +
-                             " intervals missing at the end).\n");
-        }
         if ((start - p.starts.front()) % p.intervalSeconds != 0) {
             throw InputError("Error: --start " + formatIsoTime(start) + " is not the start of an interval of " +
                              p.source + " (they start at " + formatIsoTime(p.starts.front()) + " and every " +
                              std::to_string(s.intervalMinutes) + " minutes).\n");
+        }
+        if (start < p.starts.front() || start > last) {
+            throw InputError("Error: " + p.source + " covers " + formatIsoTime(p.starts.front()) + " to " +
+                             formatIsoTime(last + p.intervalSeconds) + "; the event starting at " +
+                             formatIsoTime(start) + " is outside it.\n");
+        }
+        if (end > last + p.intervalSeconds) {
+            throw InputError("Error: " + p.source + " ends at " + formatIsoTime(last + p.intervalSeconds) +
+                             "; the event of " + std::to_string(area.days) + " days " +
+                             intervalText(start, end - start) + " needs " +
+                             std::to_string((end - last - p.intervalSeconds) / p.intervalSeconds) +
+                             " more intervals.\n");
         }
         first = static_cast<std::size_t>((start - p.starts.front()) / p.intervalSeconds);
         s.timed = true;
