@@ -6,7 +6,10 @@
 #include <gdal_utils.h>
 #include <ogr_spatialref.h>
 
+#include <cctype>
 #include <cmath>
+#include <fstream>
+#include <iomanip>
 #include <limits>
 #include <ostream>
 #include <sstream>
@@ -86,9 +89,86 @@ GDALDatasetUniquePtr warp(GDALDataset& source, double seconds, const char* resam
     return GDALDatasetUniquePtr(GDALDataset::FromHandle(result));
 }
 
+// True when the file starts like an ESRI ASCII grid header ("ncols 120").
+bool looksLikeAsciiGrid(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::string word;
+    if (!(in >> std::setw(16) >> word)) return false;
+    for (char& ch : word) ch = static_cast<char>(std::tolower(static_cast<unsigned char>(ch)));
+    for (const char* key : {"ncols", "nrows", "xllcorner", "xllcenter", "yllcorner", "yllcenter", "cellsize"})
+        if (word == key) return true;
+    return false;
+}
+
+// The grid as an in-memory GDAL dataset in WGS 84, NODATA as NaN.
+GDALDatasetUniquePtr datasetOf(const DemGrid& grid) {
+    GDALDriver* mem = GetGDALDriverManager()->GetDriverByName("MEM");
+    GDALDatasetUniquePtr ds(mem->Create("", grid.ncols, grid.nrows, 1, GDT_Float32, nullptr));
+    double gt[6] = {grid.xllcorner, grid.cellsize, 0.0, grid.yllcorner + grid.nrows * grid.cellsize, 0.0,
+                    -grid.cellsize};
+    ds->SetGeoTransform(gt);
+    OGRSpatialReference wgs84;
+    wgs84.SetWellKnownGeogCS("WGS84");
+    wgs84.SetAxisMappingStrategy(OAMS_TRADITIONAL_GIS_ORDER);  // x is the longitude
+    ds->SetSpatialRef(&wgs84);
+    std::vector<float> z(grid.elevation);
+    ds->GetRasterBand(1)->SetNoDataValue(std::numeric_limits<double>::quiet_NaN());
+    if (ds->GetRasterBand(1)->RasterIO(GF_Write, 0, 0, grid.ncols, grid.nrows, z.data(), grid.ncols, grid.nrows,
+                                       GDT_Float32, 0, 0) != CE_None) {
+        throw gdalError("the DEM", "the elevations cannot be passed to GDAL.");
+    }
+    return ds;
+}
+
+DemGrid warpedGrid(GDALDataset& ds, double seconds, bool ownResolution, const std::string& path, std::ostream& out) {
+    std::ostringstream what;
+    what << "  Warp to longitude/latitude (WGS 84) with square cells of " << seconds << " arc-seconds"
+         << (ownResolution ? " (the DEM's own resolution)" : "") << ", bilinear; NODATA stays NODATA\n";
+    out << what.str();
+    GDALDatasetUniquePtr bilinear = warp(ds, seconds, "bilinear", path);
+    GDALDatasetUniquePtr nearest = warp(ds, seconds, "near", path);
+    DemGrid grid = gridOf(*bilinear, path);
+    const DemGrid mask = gridOf(*nearest, path);
+    for (std::size_t i = 0; i < grid.size(); ++i)
+        if (!mask.hasData(i)) grid.elevation[i] = std::numeric_limits<float>::quiet_NaN();
+    // The exact cell size asked for, whatever the warp's rounding of the corner.
+    grid.cellsize = seconds / 3600.0;
+    return grid;
+}
+
+// An ESRI ASCII grid goes through the native reader, which keeps its numbers
+// exactly as they were always read and accepts every layout it always did.
+// Returns false (out untouched) when that reader cannot use the grid but GDAL
+// may (a projected grid with its .prj, non-square cells).
+bool readAsciiGrid(const std::string& path, double cellSeconds, std::ostream& out, DemGrid& grid) {
+    useGdal();
+    CPLErrorReset();
+    GDALDatasetUniquePtr gdal(GDALDataset::Open(path.c_str(), GDAL_OF_RASTER));
+    const OGRSpatialReference* srs = gdal ? gdal->GetSpatialRef() : nullptr;
+    if (srs && !srs->IsGeographic()) return false;
+    DemGrid native;
+    try {
+        native = readDemGrid(path);
+    } catch (const InputError&) {
+        if (gdal) return false;
+        throw;
+    }
+    out << "  Coordinate reference system: "
+        << (srs ? crsText(srs) : "none; the coordinates are read as longitudes and latitudes") << '\n';
+    if (cellSeconds > 0.0 && std::fabs(native.cellsize * 3600.0 - cellSeconds) > 1e-6) {
+        GDALDatasetUniquePtr mem = datasetOf(native);
+        grid = warpedGrid(*mem, cellSeconds, false, path, out);
+    } else {
+        grid = std::move(native);
+    }
+    return true;
+}
+
 }  // namespace
 
 DemGrid readDemRaster(const std::string& path, double cellSeconds, std::ostream& out) {
+    DemGrid ascii;
+    if (looksLikeAsciiGrid(path) && readAsciiGrid(path, cellSeconds, out, ascii)) return ascii;
     GDALDatasetUniquePtr ds = openWithGdal(path, GDAL_OF_RASTER | GDAL_OF_VERBOSE_ERROR);
     if (ds->GetRasterCount() < 1) throw InputError("Error: " + path + " holds no raster band.\n");
     double gt[6];
@@ -96,7 +176,6 @@ DemGrid readDemRaster(const std::string& path, double cellSeconds, std::ostream&
         throw InputError("Error: " + path + " has no georeferencing (no corner coordinates and cell size).\n");
     }
     const OGRSpatialReference* srs = ds->GetSpatialRef();
-    const std::string driver = ds->GetDriver() ? ds->GetDriver()->GetDescription() : "";
     bool geographic = srs && srs->IsGeographic();
     if (!srs) {
         // Without a CRS the coordinates decide: longitudes and latitudes are read as such.
@@ -111,7 +190,7 @@ DemGrid readDemRaster(const std::string& path, double cellSeconds, std::ostream&
                              "for example with gdal_edit.py -a_srs EPSG:32653.\n");
         }
         geographic = true;
-        out << "  No coordinate reference system: the coordinates are read as longitudes and latitudes\n";
+        out << "  Coordinate reference system: none; the coordinates are read as longitudes and latitudes\n";
     } else {
         out << "  Coordinate reference system: " << crsText(srs) << '\n';
     }
@@ -119,26 +198,7 @@ DemGrid readDemRaster(const std::string& path, double cellSeconds, std::ostream&
                         std::fabs(std::fabs(gt[1]) - std::fabs(gt[5])) <= 1e-9 * std::fabs(gt[1]) && gt[1] > 0.0;
     const double own = ownSeconds(gt, srs, geographic);
     const bool keep = geographic && square && (cellSeconds <= 0.0 || std::fabs(gt[1] * 3600.0 - cellSeconds) < 1e-6);
-    if (keep) {
-        // The native reader keeps an ASCII grid's numbers exactly as they always were read.
-        if (driver == "AAIGrid") {
-            ds.reset();
-            return readDemGrid(path);
-        }
-        return gridOf(*ds, path);
-    }
-    const double seconds = cellSeconds > 0.0 ? cellSeconds : own;
-    std::ostringstream what;
-    what << "  Warp to longitude/latitude (WGS 84) with square cells of " << seconds << " arc-seconds"
-         << (cellSeconds > 0.0 ? "" : " (the DEM's own resolution)") << ", bilinear; NODATA stays NODATA\n";
-    out << what.str();
-    GDALDatasetUniquePtr bilinear = warp(*ds, seconds, "bilinear", path);
-    GDALDatasetUniquePtr nearest = warp(*ds, seconds, "near", path);
-    DemGrid grid = gridOf(*bilinear, path);
-    const DemGrid mask = gridOf(*nearest, path);
-    for (std::size_t i = 0; i < grid.size(); ++i)
-        if (!mask.hasData(i)) grid.elevation[i] = std::numeric_limits<float>::quiet_NaN();
-    // The exact cell size asked for, whatever the warp's rounding of the corner.
-    grid.cellsize = seconds / 3600.0;
-    return grid;
+    if (keep) return gridOf(*ds, path);
+    return warpedGrid(*ds, cellSeconds > 0.0 ? cellSeconds : own, cellSeconds <= 0.0, path, out);
 }
+

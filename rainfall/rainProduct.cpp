@@ -150,7 +150,12 @@ std::shared_ptr<GDALMDArray> pickVariable(const std::vector<std::shared_ptr<GDAL
     std::vector<std::shared_ptr<GDALMDArray>> byStandard, byName;
     for (const auto& a : data) {
         if (kRainStandardNames.count(lower(textAttribute(*a, "standard_name")))) byStandard.push_back(a);
-        if (kRainNames.count(lower(a->GetName()))) byName.push_back(a);
+        // GRIB arrays are named after the element and level ("APCP_0-SFC") and carry the element as "name".
+        const std::string name = lower(a->GetName());
+        if (kRainNames.count(name) || kRainNames.count(name.substr(0, name.find('_'))) ||
+            kRainNames.count(lower(textAttribute(*a, "name")))) {
+            byName.push_back(a);
+        }
     }
     if (byStandard.size() == 1) return byStandard.front();
     if (byStandard.empty() && byName.size() == 1) return byName.front();
