@@ -3,6 +3,7 @@
 
 #include "cfRainFile.h"
 #include "eventTime.h"
+#include "gdalSupport.h"
 #include "paramFile.h"
 #include "rainUnits.h"
 #include "rainfallCommand.h"
@@ -217,6 +218,37 @@ TEST(PrepareRainfall, ACurvilinearGridIsWarpedToLongitudeAndLatitude) {
         for (int j = 0; j < cols; ++j)
             EXPECT_NEAR(rain[static_cast<std::size_t>(i * cols + j)], 3.0 + 10.0 * (lon0 + j * dx - 135.0), 0.05)
                 << i << ' ' << j;
+}
+
+TEST(PrepareRainfall, RastersWithoutTimesAreFramesAtTheGivenInterval) {
+    ScratchDir dir;
+    writeText(kModelParamPath, kParam);
+    // One GeoTIFF per hour, north row first, in a CRS-less longitude/latitude grid of 0.05 degrees.
+    useGdal();
+    GDALDriver* gtiff = GetGDALDriverManager()->GetDriverByName("GTiff");
+    std::vector<std::string> args;
+    for (int k = 0; k < 24; ++k) {
+        const std::string name = "hour" + std::to_string(k) + ".tif";
+        GDALDatasetUniquePtr ds(gtiff->Create(name.c_str(), 11, 11, 1, GDT_Float32, nullptr));
+        double gt[6] = {134.775, 0.05, 0.0, 35.325, 0.0, -0.05};
+        ds->SetGeoTransform(gt);
+        std::vector<float> v(121, static_cast<float>(k));
+        ASSERT_EQ(ds->GetRasterBand(1)->RasterIO(GF_Write, 0, 0, 11, 11, v.data(), 11, 11, GDT_Float32, 0, 0), CE_None);
+        args.push_back(name);
+    }
+    EXPECT_NE(prepare(args).output.find("give their interval with --interval MINUTES"), std::string::npos);
+    args.insert(args.end(), {"--interval", "60", "--units", "mm", "--start", "2020-09-01T00:00"});
+    RunResult run = prepare(args);
+    ASSERT_EQ(run.status, 0) << run.output;
+    EXPECT_EQ(readFile(kModelParamPath), kBefore + "2\n60\n4 4\n0.05 0.05\n134.95 34.95" + kAfter);
+    const std::vector<float> rain = rainBin();
+    ASSERT_EQ(rain.size(), 24u * 16u);
+    for (int k = 0; k < 24; ++k) EXPECT_EQ(rain[static_cast<std::size_t>(k * 16 + 5)], static_cast<float>(k));
+    args.erase(args.begin());  // 23 hours for a day
+    run = prepare(args);
+    EXPECT_NE(run.output.find("23 frames; the event of 1 days in intervals of 60 minutes needs 24 (1 missing)"),
+              std::string::npos)
+        << run.output;
 }
 
 // Every one of these products is rejected with its message, and the project stays as it was.
