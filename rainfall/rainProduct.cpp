@@ -24,6 +24,7 @@ struct ProductAccess {
     // Band sources: every band of every file is one frame, in order.
     std::vector<GDALDatasetUniquePtr> rasters;
     std::vector<std::pair<std::size_t, int>> bands;  // (raster, band number)
+    bool timesAreStarts = false;  // the times came from time bounds: each is the start of its interval
     // Both: orientation and packing.
     bool flipRows = false, flipCols = false;
     bool hasFill = false;
@@ -381,6 +382,7 @@ RainProduct openMultidimensional(GDALDatasetUniquePtr dataset, const std::string
         for (const auto& a : arrays)
             if (!boundsName.empty() && a->GetName() == boundsName) bounds = a;
         if (bounds && bounds->GetDimensionCount() == 2 && bounds->GetDimensions()[1]->GetSize() == 2) {
+            access->timesAreStarts = true;
             const std::vector<int64_t> edges = timesOf(*timeVar, readAll(*bounds, file), file);
             for (std::size_t k = 0; k < p.starts.size(); ++k) {
                 p.starts[k] = edges[2 * k];
@@ -391,15 +393,9 @@ RainProduct openMultidimensional(GDALDatasetUniquePtr dataset, const std::string
                 if (k == 0) p.intervalSeconds = edges[1] - edges[0];
             }
         }
-        p.intervalSeconds = p.intervalSeconds > 0 ? p.intervalSeconds : 0;
-        // The stamps of a time axis without bounds (set later, when the units are known).
-        access->dataset = std::move(dataset);
-        access->array = array;
-        p.access = access;
-        if (!bounds) p.intervalSeconds = -1;  // marks "stamps, not starts"
-        return p;
+    } else {
+        p.frameCount = 1;
     }
-    p.frameCount = 1;
     access->dataset = std::move(dataset);
     access->array = array;
     p.access = access;
@@ -470,7 +466,7 @@ RainProduct openBands(const std::vector<std::string>& sources) {
 
 // Turns the product's time stamps into interval starts and checks the axis.
 void settleTimes(RainProduct& p, bool stampsAreStarts, int64_t methodsInterval, const ProductOptions& options) {
-    const bool fromStamps = p.intervalSeconds < 0;
+    const bool fromStamps = !p.access->timesAreStarts;
     int64_t step = 0;
     for (std::size_t k = 1; k < p.starts.size(); ++k) {
         const int64_t d = p.starts[k] - p.starts[k - 1];

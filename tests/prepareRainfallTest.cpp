@@ -109,6 +109,19 @@ TEST(PrepareRainfall, EveryKindOfUnitsBecomesMillimetresPerHour) {
         EXPECT_NE(run.output.find(endStamped ? "from 2020-08-31 23:00" : "from 2020-09-01 00:00"), std::string::npos)
             << c.units << run.output;
     }
+    {  // Time bounds place each interval, whatever the stamps: here the middle of the hour.
+        ScratchDir dir;
+        writeText(kModelParamPath, kParam);
+        CfRain r = lonLatProduct(24, 60.0, half);
+        r.units = "mm";
+        for (int k = 0; k < 24; ++k) {
+            r.times[static_cast<std::size_t>(k)] += 30.0;
+            r.timeBounds.insert(r.timeBounds.end(), {60.0 * k, 60.0 * (k + 1)});
+        }
+        writeCfRain("rain.nc", r);
+        const RunResult run = prepare({"rain.nc"});
+        EXPECT_NE(run.output.find("from 2020-09-01 00:00 to 2020-09-02 00:00 UTC"), std::string::npos) << run.output;
+    }
     ScratchDir dir;
     writeText(kModelParamPath, kParam);
     CfRain r = lonLatProduct(24, 60.0, half);
