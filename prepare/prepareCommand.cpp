@@ -1,6 +1,9 @@
 #include "prepareCommand.h"
 
 #include "demGrid.h"
+#ifdef FLOOD_HAVE_GDAL
+#include "demRaster.h"
+#endif
 #include "inputError.h"
 #include "paramWriter.h"
 #include "programInfo.h"
@@ -15,11 +18,19 @@
 namespace fs = std::filesystem;
 
 std::string prepareUsage() {
-    return "Usage: prepareTopography [options] DEM.asc\n"
+    return "Usage: prepareTopography [options] DEM\n"
            "\n"
            "Turns a digital elevation model into the topography inputs of runoffSim.\n"
-           "DEM.asc is an ESRI ASCII grid in geographic coordinates (longitude and\n"
-           "latitude in degrees, square cells), as `gdal_translate -of AAIGrid` writes it.\n"
+#ifdef FLOOD_HAVE_GDAL
+           "DEM is any raster GDAL reads (GeoTIFF, ESRI ASCII grid, NetCDF, ...). A DEM in\n"
+           "geographic coordinates with square cells is used as it is; any other (projected,\n"
+           "or with non-square cells) is warped bilinearly to longitude/latitude (WGS 84)\n"
+           "with square cells of --cell-size arc-seconds, NODATA staying NODATA. A DEM\n"
+           "without a CRS is read as longitudes and latitudes when its coordinates fit.\n"
+#else
+           "DEM is an ESRI ASCII grid in geographic coordinates (longitude and latitude in\n"
+           "degrees, square cells). This build has no GDAL: other formats are not read.\n"
+#endif
            "\n"
            "Depressions and flats are filled (Priority-Flood with a float32 epsilon), flow\n"
            "directions follow the steepest descent, and every basin of at least\n"
@@ -40,6 +51,8 @@ std::string prepareUsage() {
            "  -o, --output DIR     project directory (default: the current directory)\n"
            "  -m, --min-cells N    select every basin of at least N cells (default: 100)\n"
            "  -n, --max-basins K   select at most the K largest of them (default: all)\n"
+           "  -c, --cell-size S    warp to square cells of S arc-seconds (default: the DEM's\n"
+           "                       own resolution, in whole arc-seconds, when it needs a warp)\n"
            "  -p, --param-file     also write DIR/param-hsx-event-ver400.dat with this grid\n"
            "                       and starting values for the rest; an existing file is kept\n"
            "  -h, --help           show this text\n"
@@ -89,6 +102,14 @@ PrepareOptions parsePrepareOptions(const std::vector<std::string>& args) {
             options.minCells = positiveCount(arg, takeValue());
         } else if (arg == "-n" || arg == "--max-basins") {
             options.maxBasins = positiveCount(arg, takeValue());
+        } else if (arg == "-c" || arg == "--cell-size") {
+            const std::string text = takeValue();
+            double seconds = 0.0;
+            const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), seconds);
+            if (ec != std::errc() || end != text.data() + text.size() || !(seconds > 0.0) || seconds > 36000.0) {
+                throw usageError(arg + " needs a cell size in arc-seconds larger than zero, not \"" + text + "\".");
+            }
+            options.cellSeconds = seconds;
         } else if (arg == "-p" || arg == "--param-file") {
             options.writeParamFile = true;
         } else if (arg.size() > 1 && arg[0] == '-') {
@@ -153,7 +174,14 @@ void removeStaleOrder(const fs::path& project, std::ostream& out) {
 
 int runPrepare(const PrepareOptions& options, std::ostream& out) {
     out << "Read " << options.demPath << '\n';
+#ifdef FLOOD_HAVE_GDAL
+    const DemGrid grid = readDemRaster(options.demPath, options.cellSeconds, out);
+#else
+    if (options.cellSeconds > 0.0) {
+        throw InputError("Error: --cell-size needs GDAL, which this build lacks; warp the DEM beforehand.\n");
+    }
     const DemGrid grid = readDemGrid(options.demPath);
+#endif
     reportGrid(out, grid);
     out << "Fill depressions and flats, trace flow directions and accumulation\n";
     const TopoData topo = prepareTopoData(grid, options.minCells, options.maxBasins);
