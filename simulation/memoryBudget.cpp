@@ -86,11 +86,15 @@ double stepsOfRun(const ModelParams& p) {
 
 }  // namespace
 
+// A structure cell's console lines (one a step, at most 36 bytes) wait in
+// memory until every earlier cell of the calculation order has finished.
+constexpr double kStepLineBytes = 36.0;
+
 double damMemoryBytes(const ModelParams& p) {
-    return stepsOfRun(p) * 12.0 + static_cast<double>(p.days) * 24.0 * 8.0;
+    return stepsOfRun(p) * (12.0 + kStepLineBytes) + static_cast<double>(p.days) * 24.0 * 8.0;
 }
 
-double reservoirMemoryBytes(const ModelParams& p) { return stepsOfRun(p) * 8.0; }
+double reservoirMemoryBytes(const ModelParams& p) { return stepsOfRun(p) * (8.0 + kStepLineBytes); }
 
 double outputBytes(const ModelParams& p, std::size_t structures) {
     const double cells = static_cast<double>(p.ncols) * static_cast<double>(p.nrows);
