@@ -4,6 +4,7 @@
 #ifdef FLOOD_HAVE_GDAL
 #include "demRaster.h"
 #endif
+#include "commandLine.h"
 #include "inputError.h"
 #include "paramWriter.h"
 #include "programInfo.h"
@@ -59,69 +60,43 @@ std::string prepareUsage() {
            "      --version        show the version\n";
 }
 
-namespace {
-
-InputError usageError(const std::string& what) {
-    return InputError("Error: " + what + " Try prepareTopography --help.\n");
-}
-
-int32_t positiveCount(const std::string& option, const std::string& text) {
-    int32_t value = 0;
-    const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
-    if (ec != std::errc() || end != text.data() + text.size() || value < 1) {
-        throw usageError(option + " needs a whole number of at least 1, not \"" + text + "\".");
-    }
-    return value;
-}
-
-}  // namespace
 
 PrepareOptions parsePrepareOptions(const std::vector<std::string>& args) {
     PrepareOptions options;
     bool haveDem = false;
-    for (std::size_t k = 0; k < args.size(); ++k) {
-        std::string arg = args[k], value;
-        const bool isLong = arg.rfind("--", 0) == 0;
-        const std::size_t eq = arg.find('=');
-        if (isLong && eq != std::string::npos) {
-            value = arg.substr(eq + 1);
-            arg = arg.substr(0, eq);
-        }
-        auto takeValue = [&]() {
-            if (isLong && eq != std::string::npos) return value;
-            if (k + 1 >= args.size()) throw usageError(arg + " needs a value.");
-            return args[++k];
-        };
+    CommandLine line(args, "prepareTopography");
+    while (line.advance()) {
+        const std::string& arg = line.argument;
         if (isHelpOption(arg)) {
             options.help = true;
         } else if (isVersionOption(arg)) {
             options.version = true;
         } else if (arg == "-o" || arg == "--output") {
-            options.projectDir = takeValue();
+            options.projectDir = line.value();
         } else if (arg == "-m" || arg == "--min-cells") {
-            options.minCells = positiveCount(arg, takeValue());
+            options.minCells = line.positiveCount(line.value());
         } else if (arg == "-n" || arg == "--max-basins") {
-            options.maxBasins = positiveCount(arg, takeValue());
+            options.maxBasins = line.positiveCount(line.value());
         } else if (arg == "-c" || arg == "--cell-size") {
-            const std::string text = takeValue();
+            const std::string text = line.value();
             double seconds = 0.0;
             const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), seconds);
             if (ec != std::errc() || end != text.data() + text.size() || !(seconds > 0.0) || seconds > 36000.0) {
-                throw usageError(arg + " needs a cell size in arc-seconds larger than zero, not \"" + text + "\".");
+                throw line.error(arg + " needs a cell size in arc-seconds larger than zero, not \"" + text + "\".");
             }
             options.cellSeconds = seconds;
         } else if (arg == "-p" || arg == "--param-file") {
             options.writeParamFile = true;
-        } else if (arg.size() > 1 && arg[0] == '-') {
-            throw usageError("unknown option " + arg + ".");
+        } else if (line.isOption()) {
+            throw line.error("unknown option " + arg + ".");
         } else if (haveDem) {
-            throw usageError("only one DEM can be prepared at a time.");
+            throw line.error("only one DEM can be prepared at a time.");
         } else {
             options.demPath = arg;
             haveDem = true;
         }
     }
-    if (!haveDem && !options.help && !options.version) throw usageError("no DEM file given.");
+    if (!haveDem && !options.help && !options.version) throw line.error("no DEM file given.");
     return options;
 }
 

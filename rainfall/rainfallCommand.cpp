@@ -2,6 +2,7 @@
 
 #include "productTime.h"
 #include "gaugeTable.h"
+#include "commandLine.h"
 #include "inputError.h"
 #include "programInfo.h"
 #include "rainProduct.h"
@@ -9,7 +10,6 @@
 #include "topoFiles.h"
 
 #include <algorithm>
-#include <charconv>
 #include <cmath>
 #include <cstring>
 #include <filesystem>
@@ -60,78 +60,52 @@ std::string rainfallUsage() {
            "  --version              show the version\n";
 }
 
-namespace {
-
-InputError usageError(const std::string& what) {
-    return InputError("Error: " + what + " Try prepareRainfall --help.\n");
-}
-
-double positiveReal(const std::string& option, const std::string& text) {
-    double value = 0.0;
-    const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
-    if (ec != std::errc() || end != text.data() + text.size() || !(value > 0.0) || !std::isfinite(value)) {
-        throw usageError(option + " needs a number larger than zero, not \"" + text + "\".");
-    }
-    return value;
-}
-
-}  // namespace
 
 RainfallOptions parseRainfallOptions(const std::vector<std::string>& args) {
     RainfallOptions o;
-    for (std::size_t k = 0; k < args.size(); ++k) {
-        std::string arg = args[k], value;
-        const bool isLong = arg.rfind("--", 0) == 0;
-        const std::size_t eq = arg.find('=');
-        if (isLong && eq != std::string::npos) {
-            value = arg.substr(eq + 1);
-            arg = arg.substr(0, eq);
-        }
-        auto takeValue = [&]() {
-            if (isLong && eq != std::string::npos) return value;
-            if (k + 1 >= args.size()) throw usageError(arg + " needs a value.");
-            return args[++k];
-        };
+    CommandLine line(args, "prepareRainfall");
+    while (line.advance()) {
+        const std::string& arg = line.argument;
         if (isHelpOption(arg)) {
             o.help = true;
         } else if (isVersionOption(arg)) {
             o.version = true;
         } else if (arg == "-o" || arg == "--output") {
-            o.projectDir = takeValue();
+            o.projectDir = line.value();
         } else if (arg == "--variable") {
-            o.variable = takeValue();
+            o.variable = line.value();
         } else if (arg == "--units") {
-            o.units = takeValue();
+            o.units = line.value();
         } else if (arg == "--start") {
-            o.start = takeValue();
+            o.start = line.value();
             int64_t t = 0;
-            if (!parseIsoTime(o.start, t)) throw usageError("--start needs a time YYYY-MM-DDTHH:MM, not \"" + o.start + "\".");
+            if (!parseIsoTime(o.start, t)) throw line.error("--start needs a time YYYY-MM-DDTHH:MM, not \"" + o.start + "\".");
         } else if (arg == "--interval") {
-            const std::string text = takeValue();
-            const double minutes = positiveReal(arg, text);
+            const std::string text = line.value();
+            const double minutes = line.positiveReal(text);
             if (minutes != std::floor(minutes) || minutes > 60 || 60 % static_cast<int>(minutes) != 0) {
-                throw usageError("--interval must be a whole number of minutes that divides 60, not \"" + text + "\".");
+                throw line.error("--interval must be a whole number of minutes that divides 60, not \"" + text + "\".");
             }
             o.intervalMinutes = static_cast<int32_t>(minutes);
         } else if (arg == "--gauges") {
-            o.gauges = takeValue();
+            o.gauges = line.value();
         } else if (arg == "--idw-power") {
-            o.idwPower = positiveReal(arg, takeValue());
+            o.idwPower = line.positiveReal(line.value());
         } else if (arg == "--nearest") {
             o.nearest = true;
         } else if (arg == "--spacing") {
-            o.spacing = positiveReal(arg, takeValue());
-        } else if (arg.size() > 1 && arg[0] == '-') {
-            throw usageError("unknown option " + arg + ".");
+            o.spacing = line.positiveReal(line.value());
+        } else if (line.isOption()) {
+            throw line.error("unknown option " + arg + ".");
         } else {
             o.sources.push_back(arg);
         }
     }
     if (o.help || o.version) return o;
-    if (o.gauges.empty() && o.sources.empty()) throw usageError("no rainfall source given.");
-    if (!o.gauges.empty() && !o.sources.empty()) throw usageError("give either --gauges or gridded sources, not both.");
+    if (o.gauges.empty() && o.sources.empty()) throw line.error("no rainfall source given.");
+    if (!o.gauges.empty() && !o.sources.empty()) throw line.error("give either --gauges or gridded sources, not both.");
     if (o.sources.size() > 1 && o.intervalMinutes == 0) {
-        throw usageError("several sources are single-time rasters: give their interval with --interval MINUTES.");
+        throw line.error("several sources are single-time rasters: give their interval with --interval MINUTES.");
     }
     return o;
 }

@@ -3,6 +3,7 @@
 #include "calcOrder.h"
 #include "cellSetup.h"
 #include "dam.h"
+#include "commandLine.h"
 #include "dischargeFiles.h"
 #include "dischargeOutput.h"
 #include "grid.h"
@@ -16,7 +17,6 @@
 #include "timeLoop.h"
 
 #include <algorithm>
-#include <charconv>
 #include <optional>
 #include <ostream>
 #include <thread>
@@ -26,10 +26,6 @@ namespace {
 
 // More threads than this only cost memory; the count is capped, not refused.
 constexpr int kMostThreads = 1024;
-
-InputError usageError(const std::string& what) {
-    return InputError("Error: " + what + " Try runoffSim --help.\n");
-}
 
 }  // namespace
 
@@ -51,25 +47,20 @@ RunOptions parseRunOptions(const std::vector<std::string>& args) {
     RunOptions options;
     const unsigned hardware = std::thread::hardware_concurrency();
     options.threads = hardware == 0 ? 1 : static_cast<int>(std::min<unsigned>(hardware, kMostThreads));
-    for (std::size_t k = 0; k < args.size(); ++k) {
-        const std::string& arg = args[k];
+    CommandLine line(args, "runoffSim");
+    while (line.advance()) {
+        const std::string& arg = line.argument;
         if (isHelpOption(arg)) {
             options.help = true;
         } else if (isVersionOption(arg)) {
             options.version = true;
         } else if (arg == "--threads") {
-            if (k + 1 >= args.size()) throw usageError("--threads needs a value.");
-            const std::string& text = args[++k];
-            int value = 0;
-            const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
-            if (ec == std::errc::result_out_of_range && !text.empty() && text[0] != '-') {
-                value = kMostThreads;
-            } else if (ec != std::errc() || end != text.data() + text.size() || value < 1) {
-                throw usageError("--threads needs a whole number of at least 1, not \"" + text + "\".");
-            }
-            options.threads = std::min(value, kMostThreads);
+            const std::string text = line.value();
+            // A count beyond any machine is taken as the most there can be.
+            const bool huge = text.size() > 9 && text[0] != '0' && text.find_first_not_of("0123456789") == std::string::npos;
+            options.threads = huge ? kMostThreads : std::min(line.positiveCount(text), kMostThreads);
         } else {
-            throw usageError("unknown option \"" + arg + "\".");
+            throw line.error("unknown option \"" + arg + "\".");
         }
     }
     return options;
