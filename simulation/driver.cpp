@@ -108,7 +108,7 @@ int runSimulation(std::ostream& out, const RunOptions& options) {
     // The discharge files are filled while the cells finish, under temporary
     // names that only a complete run turns into the real ones.
     DischargeFiles files;
-    openDischargeFiles(files, grid, riverNumList, params, kDischargeBatchBytes);
+    openDischargeFiles(files, grid, riverNumList, params, 0);
 
     out << "\nRunoff simulation starts.\n";
     std::optional<ProgressLine> progress;

@@ -64,7 +64,7 @@ double modelMemoryBytes(const CellGrid& grid, const ModelParams& p) {
     bytes += std::min(setUp, kLiveSeries) * steps * 4.0;
     // The discharge files: a batch of finished cells' values, a frame to
     // start them and a frame span to patch.
-    bytes += std::min(static_cast<double>(kDischargeBatchBytes), setUp * hours * kValuesPerHour * 4.0);
+    bytes += std::min(static_cast<double>(dischargeBatchBytes(grid.cells.size())), setUp * hours * kValuesPerHour * 4.0);
     bytes += 2.0 * cells * 4.0;
     return bytes;
 }
