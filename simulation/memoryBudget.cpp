@@ -50,7 +50,7 @@ double gridMemoryBytes(const ModelParams& p) {
 double modelMemoryBytes(const CellGrid& grid, const ModelParams& p) {
     const double steps = static_cast<double>(p.days) * 24.0 * static_cast<double>(p.stepsPerHour);
     const double nodes = static_cast<double>(p.spaceSteps) + 1.0;
-    const double cells = static_cast<double>(grid.cells.size());
+    const double cells = static_cast<double>(grid.cellCount());
     const double hours = static_cast<double>(p.days) * 24.0;
     double setUp = 0.0, bytes = 0.0;
     for (const Cell& cell : grid.cells) {
