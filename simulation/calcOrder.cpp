@@ -296,14 +296,10 @@ CalcOrder prepareCalcOrder(const CellGrid& grid, const ModelParams& params, std:
     if (cached) {
         out << "Read basinList data from " << kBasinPath << '\n';
         out << "Read calculation order data from " << kOrderPath << "\n\n";
-    } else if (!mayWrite) {
-        throw InputError(std::string("Error: ") + kBasinPath + " and " + kOrderPath + " cannot be read here although "
-                         "the first process has written them; ./temp/ must be on a file system that every process "
-                         "shares.\n");
     } else {
         out << "Make basinList data " << kBasinPath << '\n';
         order = orderCells(grid);
-        writeCache(grid, params, order, out);
+        if (mayWrite) writeCache(grid, params, order, out);
     }
     out << "*** Number of different kind of cell accumulattion number : " << order.groupCount << '\n';
     out << "Number of calculation cell number : " << order.cellCount << '\n';

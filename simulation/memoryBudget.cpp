@@ -47,6 +47,14 @@ double gridMemoryBytes(const ModelParams& p) {
     return cells * perCell + points * (static_cast<double>(sizeof(RainPoint)) + observations * 4.0);
 }
 
+double shareMemoryBytes(const ModelParams& p) {
+    const double cells = static_cast<double>(p.ncols) * static_cast<double>(p.nrows);
+    const double points = static_cast<double>(p.rainCols) * static_cast<double>(p.rainRows);
+    const double observations = static_cast<double>(p.days) * 24.0 * static_cast<double>(p.obsPerHour);
+    // Rasters, slots and rainfall points kept; the partition's work arrays.
+    return cells * (24.0 + 64.0) + points * (static_cast<double>(sizeof(RainPoint)) + observations * 4.0);
+}
+
 double modelMemoryBytes(const CellGrid& grid, const ModelParams& p) {
     const double steps = static_cast<double>(p.days) * 24.0 * static_cast<double>(p.stepsPerHour);
     const double nodes = static_cast<double>(p.spaceSteps) + 1.0;

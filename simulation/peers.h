@@ -54,3 +54,10 @@ T takeValue(const std::vector<char>& bytes, std::size_t& at) {
     at += sizeof(T);
     return value;
 }
+
+// One step of a distributed run's main sequence, taken by every process: runs
+// `step`, then every process learns whether any stopped in it. If one did,
+// all stop: process 0 throws the message of the first process that stopped
+// (its own first), or std::bad_alloc if that one ran out of memory; the
+// others throw an InputError with an empty message, printing nothing.
+void agreeOrStop(Peers& peers, const std::function<void()>& step);

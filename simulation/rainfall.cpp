@@ -174,13 +174,13 @@ void connectRainfall(CellGrid& grid, const RainGrid& rain, const ModelParams& pa
     std::vector<int32_t> pointOf;
     if (readRainCache(kRainCachePath, header, pointOf)) {
         out << "Read ROF data from " << kRainCachePath << '\n';
-    } else if (!mayWrite) {
-        throw InputError(std::string("Error: ") + kRainCachePath + " cannot be read here although the first process "
-                         "has written it; ./temp/ must be on a file system that every process shares.\n");
     } else {
         out << "Make ROF data " << kRainCachePath << '\n';
-        std::ofstream file(kRainCachePath, std::ios::binary);
-        if (!file) throw InputError(std::string(kRainCachePath) + " cannot open.\n");
+        std::ofstream file;
+        if (mayWrite) {
+            file.open(kRainCachePath, std::ios::binary);
+            if (!file) throw InputError(std::string(kRainCachePath) + " cannot open.\n");
+        }
         // The whole mapping is found before any record is written, so a cell
         // without a point leaves an empty cache rather than a fitting header over partial records.
         if (grid.isShare()) {
@@ -196,7 +196,7 @@ void connectRainfall(CellGrid& grid, const RainGrid& rain, const ModelParams& pa
         } else {
             pointOf = mapRainPoints(grid, rain);
         }
-        writeRainCache(file, header, pointOf);
+        if (mayWrite) writeRainCache(file, header, pointOf);
     }
     if (grid.isShare()) {
         for (std::size_t k = 0; k < pointOf.size(); ++k)

@@ -99,8 +99,8 @@ void writeRainCache(std::ostream& file, const RainCacheHeader& header, const std
 // ("Read ROF data from ..."), else by the nearest-point search, rewriting the
 // cache ("Make ROF data ..."). Requires the cell geometry (readTopography).
 // In a share (CellGrid::slots), the held cells get their points and the share
-// keeps every cell's. Without `mayWrite` the cache must be there and fit
-// (another process has written it); anything else is an InputError.
+// keeps every cell's. Without `mayWrite` the cache is only read (another
+// process writes it): a cache that does not fit is computed anew, not written.
 void connectRainfall(CellGrid& grid, const RainGrid& rain, const ModelParams& params, std::ostream& out,
                      bool mayWrite = true);
 

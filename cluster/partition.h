@@ -1,0 +1,47 @@
+#pragma once
+// Splitting the computed cells of a grid into parts of about equal work, one
+// part per process of a distributed run.
+//
+// The drainage network is a forest: each basin is a tree whose root is its
+// mouth. A basin that fits in a part stays whole. A larger basin is cut into
+// connected sub-basins (subtrees) at confluences, each at most a fraction of
+// a part, so that only a few tributaries' finished series cross between parts.
+// The pieces are then dealt out largest first, each to the part with the
+// least work so far. Everything is integer arithmetic on the inputs alone, so
+// every process computes the same partition without asking the others.
+
+#include <cstdint>
+#include <vector>
+
+// Work of one cell's event by kind, in relative units, as measured on the
+// sample landscape (one day, 60 s steps, four segments): a channel cell also
+// routes its channel, and a dam or reservoir cell prints a line per step.
+struct CellWeights {
+    int64_t slope = 10;
+    int64_t channel = 16;
+    int64_t structure = 12;
+};
+
+struct Partition {
+    int32_t parts = 1;
+    std::vector<int32_t> partOf;  // per cell: its part, or -1 for a cell without work
+    int64_t pieces = 0;           // whole basins and sub-basins dealt out
+    std::vector<int32_t> pieceOf; // per cell: its piece, or -1
+};
+
+// Splits the cells of positive `weight` (per grid index) into `parts` parts;
+// `downstream` gives each cell's downstream cell or -1 (from the flow codes).
+// A cell whose downstream cell has no weight is the mouth of its basin. Flow
+// codes that go round in a circle are cut open (such a cell becomes a mouth).
+Partition partitionCells(const std::vector<int32_t>& downstream, const std::vector<int64_t>& weight, int32_t parts);
+
+// What a partition costs a run.
+struct PartitionFigures {
+    double largestOverMean = 0.0;  // the largest part's work over the mean part's
+    int64_t cutLinks = 0;          // cells whose downstream cell lies in another part
+    int64_t criticalPathCells = 0; // cells on the heaviest chain of sub-basins that wait for one another
+    int64_t longestFlowPath = 0;   // cells on the longest flow path (the bound for any partition)
+};
+
+PartitionFigures partitionFigures(const std::vector<int32_t>& downstream, const std::vector<int64_t>& weight,
+                                  const Partition& partition);
