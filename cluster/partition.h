@@ -14,12 +14,14 @@
 #include <vector>
 
 // Work of one cell's event by kind, in relative units, as measured on the
-// sample landscape (one day, 60 s steps, four segments): a channel cell also
-// routes its channel, and a dam or reservoir cell prints a line per step.
+// sample landscape at 200 x 200 (one day, 60 s steps, four segments): about
+// 2.0 ms for a slope cell, whose soil layers need the most iterations, 1.3 ms
+// for a channel cell and 0.5 ms for a dam or reservoir, whose rule is simple
+// but which writes a console line per step.
 struct CellWeights {
-    int64_t slope = 10;
-    int64_t channel = 16;
-    int64_t structure = 12;
+    int64_t slope = 16;
+    int64_t channel = 10;
+    int64_t structure = 4;
 };
 
 struct Partition {
