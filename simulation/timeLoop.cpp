@@ -111,10 +111,8 @@ void runStructures(CellGrid& grid, int32_t i, std::vector<Structure>& structures
 // How a task ended.
 enum class TaskEnd : uint8_t { kRunning, kDone, kFailed, kOutOfMemory };
 
-// What process 0 knows of an entry computed elsewhere: how it ended, its
-// console text and, if it failed, its message.
-struct RemoteEnd {
-    TaskEnd end = TaskEnd::kDone;
+// The console text of an entry computed elsewhere and, if it failed, its message.
+struct RemoteText {
     std::string log;
     std::string failure;
 };
@@ -148,7 +146,10 @@ struct LoopRun {
     std::vector<std::string> logs;  // per task
     std::vector<TaskEnd> ends;      // per task
     std::vector<std::pair<int32_t, std::string>> failures;  // (task, message)
-    std::unordered_map<int32_t, RemoteEnd> remoteEnds;      // process 0: per entry computed elsewhere
+    // Process 0: how each entry computed elsewhere ended (kRunning: not known
+    // yet), and the text of those that have any, until printed.
+    std::vector<TaskEnd> remoteEnds;
+    std::unordered_map<int32_t, RemoteText> remoteTexts;
     bool printing = false;
     std::size_t nextEntry = 0;  // first entry not yet printed
     std::size_t nextGroup = 0;  // first group whose line is not yet printed
@@ -174,6 +175,7 @@ struct LoopRun {
         for (const Reservoir& reservoir : reservoirs) keepsSeries[static_cast<std::size_t>(reservoir.cell)] = 1;
         for (std::size_t t = 0; t < plan.tasks.size(); ++t) unreadBy[t].store(plan.tasks[t].readers);
         for (const char computes : plan.entryComputes) taskCount += computes;
+        if (peers != nullptr && peers->peers.rank == 0) remoteEnds.assign(plan.entryComputes.size(), TaskEnd::kRunning);
     }
 
     bool prints() const { return peers == nullptr || peers->peers.rank == 0; }
@@ -271,15 +273,16 @@ void printFinishedPrefix(LoopRun& run) {
                         if (task == t) run.stopMessage = std::move(message);
                 }
             } else if (run.plan.entryComputes[run.nextEntry]) {
-                const auto it = run.remoteEnds.find(static_cast<int32_t>(run.nextEntry));
-                if (it == run.remoteEnds.end()) break;
-                text += it->second.log;
-                if (it->second.end != TaskEnd::kDone) {
+                const TaskEnd end = run.remoteEnds[run.nextEntry];
+                if (end == TaskEnd::kRunning) break;
+                const auto it = run.remoteTexts.find(static_cast<int32_t>(run.nextEntry));
+                if (it != run.remoteTexts.end()) text += it->second.log;
+                if (end != TaskEnd::kDone) {
                     run.stopped = true;
-                    run.stopEnd = it->second.end;
-                    run.stopMessage = std::move(it->second.failure);
+                    run.stopEnd = end;
+                    if (it != run.remoteTexts.end()) run.stopMessage = std::move(it->second.failure);
                 }
-                run.remoteEnds.erase(it);
+                if (it != run.remoteTexts.end()) run.remoteTexts.erase(it);
             }
             ++run.nextEntry;
         }
@@ -409,15 +412,16 @@ void takeEnds(LoopRun& run, const std::vector<char>& bytes) {
         std::lock_guard<std::mutex> lock(run.printMutex);
         while (at < bytes.size()) {
             const int32_t entry = takeValue<int32_t>(bytes, at);
-            RemoteEnd record;
-            record.end = static_cast<TaskEnd>(takeValue<uint8_t>(bytes, at));
+            run.remoteEnds[static_cast<std::size_t>(entry)] = static_cast<TaskEnd>(takeValue<uint8_t>(bytes, at));
+            RemoteText record;
             const uint32_t logSize = takeValue<uint32_t>(bytes, at);
             record.log.assign(bytes.data() + at, logSize);
             at += logSize;
             const uint32_t failureSize = takeValue<uint32_t>(bytes, at);
             record.failure.assign(bytes.data() + at, failureSize);
             at += failureSize;
-            run.remoteEnds[entry] = std::move(record);
+            // Most cells have nothing to say; only text is kept by entry.
+            if (!record.log.empty() || !record.failure.empty()) run.remoteTexts[entry] = std::move(record);
             ++run.finished;
         }
     }
