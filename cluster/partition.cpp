@@ -192,37 +192,119 @@ Partition partitionCells(const std::vector<int32_t>& downstream, const std::vect
     return result;
 }
 
+namespace {
+
+// Per cell with work, its place in a depth-first walk of the forest from the
+// mouths, larger subtrees first, each cell after the cells draining into it.
+std::vector<int64_t> depthFirstRanks(const Forest& f, const std::vector<int64_t>& weight) {
+    const std::size_t n = weight.size();
+    std::vector<int64_t> size(n, 0), rank(n, -1);
+    for (const int32_t i : f.order) {
+        size[static_cast<std::size_t>(i)] += weight[static_cast<std::size_t>(i)];
+        const int32_t p = f.parent[static_cast<std::size_t>(i)];
+        if (p >= 0) size[static_cast<std::size_t>(p)] += size[static_cast<std::size_t>(i)];
+    }
+    const auto larger = [&](int32_t a, int32_t b) {
+        return size[static_cast<std::size_t>(a)] != size[static_cast<std::size_t>(b)]
+                   ? size[static_cast<std::size_t>(a)] > size[static_cast<std::size_t>(b)]
+                   : a < b;
+    };
+    std::vector<int32_t> roots;
+    for (const int32_t i : f.order)
+        if (f.parent[static_cast<std::size_t>(i)] < 0) roots.push_back(i);
+    std::sort(roots.begin(), roots.end(), larger);
+    std::vector<int32_t> kids;
+    std::vector<std::pair<int32_t, std::vector<int32_t>>> path;  // (cell, its children still to visit, reversed)
+    int64_t next = 0;
+    for (const int32_t root : roots) {
+        path.emplace_back(root, std::vector<int32_t>());
+        for (;;) {
+            if (path.empty()) break;
+            auto& [cell, todo] = path.back();
+            if (rank[static_cast<std::size_t>(cell)] == -1) {  // first visit: list the children
+                rank[static_cast<std::size_t>(cell)] = -2;
+                kids.assign(f.children.begin() + f.childStart[static_cast<std::size_t>(cell)],
+                            f.children.begin() + f.childStart[static_cast<std::size_t>(cell) + 1]);
+                std::sort(kids.begin(), kids.end(), [&](int32_t a, int32_t b) { return larger(b, a); });
+                todo = kids;
+            }
+            if (!todo.empty()) {
+                const int32_t child = todo.back();
+                todo.pop_back();
+                path.emplace_back(child, std::vector<int32_t>());
+            } else {
+                rank[static_cast<std::size_t>(cell)] = next++;
+                path.pop_back();
+            }
+        }
+    }
+    return rank;
+}
+
+// The length of the simulated run (see PartitionFigures::criticalPathCells), in work.
+int64_t simulatedRun(const Forest& f, const std::vector<int64_t>& weight, const Partition& partition) {
+    const std::size_t n = weight.size();
+    const std::vector<int64_t> rank = depthFirstRanks(f, weight);
+    std::vector<int32_t> waiting(n, 0);
+    for (const int32_t i : f.order)
+        if (f.parent[static_cast<std::size_t>(i)] >= 0) ++waiting[static_cast<std::size_t>(f.parent[static_cast<std::size_t>(i)])];
+    using Ready = std::priority_queue<std::pair<int64_t, int32_t>, std::vector<std::pair<int64_t, int32_t>>, std::greater<>>;
+    std::vector<Ready> ready(static_cast<std::size_t>(partition.parts));
+    std::vector<char> busy(static_cast<std::size_t>(partition.parts), 0);
+    // Events: (time, cell finishing on its part).
+    std::priority_queue<std::pair<int64_t, int32_t>, std::vector<std::pair<int64_t, int32_t>>, std::greater<>> events;
+    const auto start = [&](int32_t part, int64_t now) {
+        Ready& queue = ready[static_cast<std::size_t>(part)];
+        busy[static_cast<std::size_t>(part)] = !queue.empty();
+        if (queue.empty()) return;
+        const int32_t cell = queue.top().second;
+        queue.pop();
+        events.emplace(now + weight[static_cast<std::size_t>(cell)], cell);
+    };
+    for (const int32_t i : f.order)
+        if (waiting[static_cast<std::size_t>(i)] == 0)
+            ready[static_cast<std::size_t>(partition.partOf[static_cast<std::size_t>(i)])].emplace(rank[static_cast<std::size_t>(i)], i);
+    for (int32_t part = 0; part < partition.parts; ++part) start(part, 0);
+    int64_t end = 0;
+    while (!events.empty()) {
+        const auto [now, cell] = events.top();
+        events.pop();
+        end = now;
+        const int32_t p = f.parent[static_cast<std::size_t>(cell)];
+        if (p >= 0 && --waiting[static_cast<std::size_t>(p)] == 0) {
+            const int32_t part = partition.partOf[static_cast<std::size_t>(p)];
+            ready[static_cast<std::size_t>(part)].emplace(rank[static_cast<std::size_t>(p)], p);
+            if (!busy[static_cast<std::size_t>(part)]) start(part, now);
+        }
+        start(partition.partOf[static_cast<std::size_t>(cell)], now);
+    }
+    return end;
+}
+
+}  // namespace
+
 PartitionFigures partitionFigures(const std::vector<int32_t>& downstream, const std::vector<int64_t>& weight,
                                   const Partition& partition) {
     PartitionFigures figures;
     const Forest forest = makeForest(downstream, weight);
     std::vector<int64_t> load(static_cast<std::size_t>(partition.parts), 0);
     int64_t work = 0;
-    std::vector<int64_t> depth(weight.size(), 0);       // cells on the longest flow path ending here
-    std::vector<int64_t> pieceCells(static_cast<std::size_t>(partition.pieces), 0);
-    std::vector<int64_t> chain(static_cast<std::size_t>(partition.pieces), 0);  // heaviest chain of pieces above
+    std::vector<int64_t> depth(weight.size(), 0);  // cells on the longest flow path ending here
     for (const int32_t i : forest.order) {
         const std::size_t k = static_cast<std::size_t>(i);
         load[static_cast<std::size_t>(partition.partOf[k])] += weight[k];
         work += weight[k];
-        ++pieceCells[static_cast<std::size_t>(partition.pieceOf[k])];
-    }
-    for (const int32_t i : forest.order) {
-        const std::size_t k = static_cast<std::size_t>(i);
         depth[k] += 1;
         figures.longestFlowPath = std::max(figures.longestFlowPath, depth[k]);
         const int32_t p = forest.parent[k];
-        const std::size_t piece = static_cast<std::size_t>(partition.pieceOf[k]);
         if (p < 0) continue;
         depth[static_cast<std::size_t>(p)] = std::max(depth[static_cast<std::size_t>(p)], depth[k]);
         if (partition.partOf[static_cast<std::size_t>(p)] != partition.partOf[k]) ++figures.cutLinks;
-        const std::size_t below = static_cast<std::size_t>(partition.pieceOf[static_cast<std::size_t>(p)]);
-        // Cells come upstream first, so a piece's chain is complete when its mouth passes it on.
-        if (below != piece) chain[below] = std::max(chain[below], chain[piece] + pieceCells[piece]);
     }
-    for (std::size_t piece = 0; piece < chain.size(); ++piece)
-        figures.criticalPathCells = std::max(figures.criticalPathCells, chain[piece] + pieceCells[piece]);
     const int64_t largest = load.empty() ? 0 : *std::max_element(load.begin(), load.end());
     figures.largestOverMean = work == 0 ? 1.0 : static_cast<double>(largest) * partition.parts / static_cast<double>(work);
+    const double cellWork = forest.order.empty() ? 1.0 : static_cast<double>(work) / static_cast<double>(forest.order.size());
+    figures.criticalPathCells =
+        static_cast<int64_t>(static_cast<double>(simulatedRun(forest, weight, partition)) / cellWork + 0.5);
     return figures;
 }

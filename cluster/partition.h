@@ -41,8 +41,13 @@ Partition partitionCells(const std::vector<int32_t>& downstream, const std::vect
 struct PartitionFigures {
     double largestOverMean = 0.0;  // the largest part's work over the mean part's
     int64_t cutLinks = 0;          // cells whose downstream cell lies in another part
-    int64_t criticalPathCells = 0; // cells on the heaviest chain of sub-basins that wait for one another
-    int64_t longestFlowPath = 0;   // cells on the longest flow path (the bound for any partition)
+    // The critical path of the run in cells: the length of a simulated run in
+    // which each part computes one cell at a time, ready cells in depth-first
+    // order, and a finished series reaches the next part at once; its work
+    // over the mean work of a cell. At least the largest part and the longest
+    // flow path; near the mean part when waiting for other parts costs little.
+    int64_t criticalPathCells = 0;
+    int64_t longestFlowPath = 0;  // cells on the longest flow path (the bound for any partition)
 };
 
 PartitionFigures partitionFigures(const std::vector<int32_t>& downstream, const std::vector<int64_t>& weight,

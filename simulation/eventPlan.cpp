@@ -15,8 +15,11 @@ namespace {
 // before it starts the next, larger subtrees first: the post-order rank of a
 // depth-first walk from the tasks nobody waits for, over the tasks each one
 // waits for. A finished series then waits only for the few siblings on the
-// current path of the walk, not for a whole accumulation level.
-void setDepthFirstPriorities(TaskGraph& graph, const std::vector<std::pair<int32_t, int32_t>>& edges) {
+// current path of the walk, not for a whole accumulation level. In a share,
+// the tasks whose series other processes wait for (`urgent`) start the walk,
+// so that those processes wait as little as possible.
+void setDepthFirstPriorities(TaskGraph& graph, const std::vector<std::pair<int32_t, int32_t>>& edges,
+                             const std::vector<char>& urgent) {
     const std::size_t n = static_cast<std::size_t>(graph.size());
     // What each task waits for, as lists.
     std::vector<int32_t> start(n + 1, 0), waitsFor(edges.size());
@@ -38,7 +41,11 @@ void setDepthFirstPriorities(TaskGraph& graph, const std::vector<std::pair<int32
     std::vector<int32_t> roots;
     for (std::size_t t = 0; t < n; ++t)
         if (graph.dependentStart[t] == graph.dependentStart[t + 1]) roots.push_back(static_cast<int32_t>(t));
-    std::sort(roots.begin(), roots.end(), larger);
+    std::sort(roots.begin(), roots.end(), [&](int32_t a, int32_t b) {
+        const bool ua = !urgent.empty() && urgent[static_cast<std::size_t>(a)];
+        const bool ub = !urgent.empty() && urgent[static_cast<std::size_t>(b)];
+        return ua != ub ? ua : larger(a, b);
+    });
 
     graph.priority.assign(n, 0);
     std::vector<char> seen(n, 0);
@@ -168,7 +175,12 @@ EventPlan planEvent(const CellGrid& grid, const CalcOrder& order, const std::vec
     }
     const int32_t count = static_cast<int32_t>(plan.tasks.size());
     setDependencies(plan.graph, count, edges);
-    setDepthFirstPriorities(plan.graph, edges);
+    std::vector<char> urgent;
+    if (share) {
+        urgent.assign(static_cast<std::size_t>(count), 0);
+        for (const auto& send : sends) urgent[static_cast<std::size_t>(send.first)] = 1;
+    }
+    setDepthFirstPriorities(plan.graph, edges, urgent);
     if (share) {
         // A series from elsewhere is one more thing its task waits for.
         for (int32_t t = 0; t < count; ++t)

@@ -397,7 +397,7 @@ void runTask(LoopRun& run, int32_t t) {
     if (task.readers == 0) releaseIfUnread(run, t);
     {
         std::lock_guard<std::mutex> lock(run.printMutex);
-        run.logs[static_cast<std::size_t>(t)] = std::move(log);
+        if (run.prints()) run.logs[static_cast<std::size_t>(t)] = std::move(log);  // the others have sent theirs
         run.ends[static_cast<std::size_t>(t)] = end;
         if (end == TaskEnd::kFailed && !failure.empty()) run.failures.emplace_back(t, std::move(failure));
         ++run.finished;
