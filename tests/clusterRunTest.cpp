@@ -10,6 +10,7 @@
 #include "driver.h"
 #include "partition.h"
 #include "randomProject.h"
+#include "inputError.h"
 #include "threadPeers.h"
 
 #include <gtest/gtest.h>
@@ -85,6 +86,37 @@ TEST(ClusterRun, AnyNumberOfProcessesGivesTheConsoleAndFilesOfOne) {
                     << path << " differs: seed " << seed << ", " << ranks << " processes";
         }
     }
+}
+
+// A stop on one process only (a cache it cannot read, memory) stops every
+// process: process 0 with the message of the lowest process that stopped,
+// the others silently; a step where nobody stops goes on everywhere.
+TEST(ClusterRun, OneProcessStoppingStopsAllWithOneMessage) {
+    const auto outcome = [](int ranks, const std::function<void(int rank)>& body) {
+        ThreadPeersHub hub(ranks);
+        std::vector<std::string> said(static_cast<std::size_t>(ranks), "went on");
+        std::vector<std::thread> processes;
+        for (int rank = 0; rank < ranks; ++rank) {
+            processes.emplace_back([&, rank] {
+                Peers peers = hub.peers(rank);
+                try {
+                    agreeOrStop(peers, [&] { body(rank); });
+                } catch (const InputError& error) {
+                    said[static_cast<std::size_t>(rank)] = "stopped: " + error.message;
+                } catch (const std::bad_alloc&) {
+                    said[static_cast<std::size_t>(rank)] = "out of memory";
+                }
+            });
+        }
+        for (std::thread& process : processes) process.join();
+        return said;
+    };
+    using Said = std::vector<std::string>;
+    EXPECT_EQ(outcome(3, [](int) {}), (Said{"went on", "went on", "went on"}));
+    EXPECT_EQ(outcome(3, [](int rank) { if (rank >= 1) throw InputError("rank " + std::to_string(rank) + "\n"); }),
+              (Said{"stopped: rank 1\n", "stopped: ", "stopped: "}));
+    EXPECT_EQ(outcome(3, [](int rank) { if (rank == 2) throw std::bad_alloc(); }),
+              (Said{"out of memory", "stopped: ", "stopped: "}));
 }
 
 // A random forest over n cells with random work; some cells without work.
