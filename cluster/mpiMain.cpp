@@ -20,7 +20,7 @@
 namespace {
 
 const char* const kUsage =
-    "Usage: mpirun -np N runoffSimMpi [--threads T]\n"
+    "Usage: runoffSimMpi [--threads T], started as mpirun -np N runoffSimMpi (or srun)\n"
     "Runs the flood event of the project in the current directory, as runoffSim\n"
     "does, on N processes (MPI ranks) of T threads each: every file and process\n"
     "0's console are those of runoffSim. The project directory must be on a file\n"

@@ -440,8 +440,9 @@ void pollPeers(LoopRun& run, const ReleaseTask& release) {
                 const int32_t t = run.plan.taskOfEntry[static_cast<std::size_t>(entry)];
                 if (static_cast<PeerMessage>(bytes[0]) == PeerMessage::kSeries) {
                     std::vector<float> series(run.zeros.size());
-                    std::copy(bytes.begin() + static_cast<std::ptrdiff_t>(at), bytes.end(),
-                              reinterpret_cast<char*>(series.data()));
+                    const std::size_t size = std::min(bytes.size() - at, series.size() * sizeof(float));
+                    std::copy(bytes.begin() + static_cast<std::ptrdiff_t>(at),
+                              bytes.begin() + static_cast<std::ptrdiff_t>(at + size), reinterpret_cast<char*>(series.data()));
                     std::lock_guard<std::mutex> lock(run.receivedMutex);
                     run.received[t] = std::move(series);
                 } else {
