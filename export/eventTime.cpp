@@ -1,5 +1,6 @@
 #include "eventTime.h"
 
+#include "calendar.h"
 #include "inputError.h"
 
 #include <cstdio>
@@ -7,33 +8,10 @@
 
 namespace {
 
-bool isLeap(int64_t y) { return (y % 4 == 0 && y % 100 != 0) || y % 400 == 0; }
-
-int64_t daysInMonth(int64_t y, int64_t m) {
-    static const int days[12] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
-    return m == 2 && isLeap(y) ? 29 : days[m - 1];
-}
-
-// Days from 1970-01-01 to the date (proleptic Gregorian), H. Hinnant's algorithm.
-int64_t daysFromCivil(int64_t y, int64_t m, int64_t d) {
-    y -= m <= 2 ? 1 : 0;
-    const int64_t era = (y >= 0 ? y : y - 399) / 400;
-    const int64_t yoe = y - era * 400;
-    const int64_t doy = (153 * (m + (m > 2 ? -3 : 9)) + 2) / 5 + d - 1;
-    const int64_t doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
-    return era * 146097 + doe - 719468;
-}
-
 void civilFromDays(int64_t z, DateTime& t) {
-    z += 719468;
-    const int64_t era = (z >= 0 ? z : z - 146096) / 146097;
-    const int64_t doe = z - era * 146097;
-    const int64_t yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
-    const int64_t doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
-    const int64_t mp = (5 * doy + 2) / 153;
-    const int64_t d = doy - (153 * mp + 2) / 5 + 1;
-    const int64_t m = mp + (mp < 10 ? 3 : -9);
-    t.year = static_cast<int32_t>(yoe + era * 400 + (m <= 2 ? 1 : 0));
+    int64_t y = 0, m = 0, d = 0;
+    ::civilFromDays(z, y, m, d);
+    t.year = static_cast<int32_t>(y);
     t.month = static_cast<int32_t>(m);
     t.day = static_cast<int32_t>(d);
 }

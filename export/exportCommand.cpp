@@ -1,6 +1,7 @@
 #include "exportCommand.h"
 
 #include "exportRun.h"
+#include "commandLine.h"
 #include "inputError.h"
 #include "programInfo.h"
 #include "netcdfWriter.h"
@@ -38,42 +39,25 @@ std::string exportUsage() {
            std::string(geotiffAvailable() ? "" : "\nThis exportResults was built without GDAL: --geotiff is not available.\n");
 }
 
-namespace {
-
-InputError usageError(const std::string& what) {
-    return InputError("Error: " + what + " Try exportResults --help.\n");
-}
-
-}  // namespace
 
 ExportOptions parseExportOptions(const std::vector<std::string>& args) {
     ExportOptions options;
-    for (std::size_t k = 0; k < args.size(); ++k) {
-        std::string arg = args[k], value;
-        const bool isLong = arg.rfind("--", 0) == 0;
-        const std::size_t eq = arg.find('=');
-        if (isLong && eq != std::string::npos) {
-            value = arg.substr(eq + 1);
-            arg = arg.substr(0, eq);
-        }
-        auto takeValue = [&]() {
-            if (isLong && eq != std::string::npos) return value;
-            if (k + 1 >= args.size()) throw usageError(arg + " needs a value.");
-            return args[++k];
-        };
+    CommandLine line(args, "exportResults");
+    while (line.advance()) {
+        const std::string& arg = line.argument;
         if (isHelpOption(arg)) {
             options.help = true;
         } else if (isVersionOption(arg)) {
             options.version = true;
         } else if (arg == "-o" || arg == "--output") {
-            options.projectDir = takeValue();
+            options.projectDir = line.value();
         } else if (arg == "-s" || arg == "--start") {
-            options.start = takeValue();
-            if (options.start.empty()) throw usageError("--start needs a date and time.");
+            options.start = line.value();
+            if (options.start.empty()) throw line.error("--start needs a date and time.");
         } else if (arg == "-g" || arg == "--geotiff") {
             options.geotiff = true;
         } else {
-            throw usageError("unknown option " + arg + ".");
+            throw line.error("unknown option " + arg + ".");
         }
     }
     return options;

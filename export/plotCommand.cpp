@@ -2,6 +2,7 @@
 
 #include "eventTime.h"
 #include "hydrographSvg.h"
+#include "commandLine.h"
 #include "inputError.h"
 #include "programInfo.h"
 #include "observedSeries.h"
@@ -50,15 +51,11 @@ std::string plotUsage() {
 
 namespace {
 
-InputError usageError(const std::string& what) {
-    return InputError("Error: " + what + " Try plotHydrograph --help.\n");
-}
-
-int32_t cellNumber(const std::string& what, const std::string& text) {
+int32_t cellNumber(const CommandLine& line, const std::string& what, const std::string& text) {
     int32_t value = 0;
     const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
     if (ec != std::errc() || end != text.data() + text.size() || value < 1) {
-        throw usageError("--cell needs the " + what + " number as a whole number from 1, not \"" + text + "\".");
+        throw line.error("--cell needs the " + what + " number as a whole number from 1, not \"" + text + "\".");
     }
     return value;
 }
@@ -68,40 +65,39 @@ int32_t cellNumber(const std::string& what, const std::string& text) {
 PlotOptions parsePlotOptions(const std::vector<std::string>& args) {
     PlotOptions options;
     int targets = 0;
-    for (std::size_t k = 0; k < args.size(); ++k) {
-        const std::string& arg = args[k];
-        auto takeValue = [&]() {
-            if (k + 1 >= args.size()) throw usageError(arg + " needs a value.");
-            return args[++k];
-        };
+    CommandLine line(args, "plotHydrograph");
+    while (line.advance()) {
+        const std::string& arg = line.argument;
         if (isHelpOption(arg)) {
             options.help = true;
         } else if (isVersionOption(arg)) {
             options.version = true;
         } else if (arg == "--cell") {
             options.target = PlotOptions::Target::kCell;
-            options.columnNumber = cellNumber("column", takeValue());
-            options.rowNumber = cellNumber("row", takeValue());
+            options.columnNumber = cellNumber(line, "column", line.value());
+            options.rowNumber = cellNumber(line, "row", line.value());
             ++targets;
         } else if (arg == "--dam" || arg == "--reservoir") {
             options.target = arg == "--dam" ? PlotOptions::Target::kDam : PlotOptions::Target::kReservoir;
-            options.name = takeValue();
+            options.name = line.value();
             ++targets;
         } else if (arg == "--observed") {
-            options.observedPath = takeValue();
+            options.observedPath = line.value();
         } else if (arg == "--10min") {
             options.tenMinute = true;
         } else if (arg == "-s" || arg == "--start") {
-            options.start = takeValue();
+            options.start = line.value();
         } else if (arg == "-o" || arg == "--output") {
-            options.outputPath = takeValue();
+            options.outputPath = line.value();
         } else if (arg == "-p" || arg == "--project") {
-            options.projectDir = takeValue();
+            options.projectDir = line.value();
         } else {
-            throw usageError("unknown option " + arg + ".");
+            throw line.error("unknown option " + arg + ".");
         }
     }
-    if (!options.help && !options.version && targets != 1) throw usageError("give one of --cell COL ROW, --dam NAME and --reservoir NAME.");
+    if (!options.help && !options.version && targets != 1) {
+        throw line.error("give one of --cell COL ROW, --dam NAME and --reservoir NAME.");
+    }
     return options;
 }
 

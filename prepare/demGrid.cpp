@@ -128,7 +128,9 @@ double cornerOf(const Header& header, const char* corner, const char* centre, do
     throw gridError(name, std::string("the header has no ") + corner + ".");
 }
 
-void checkGeometry(const DemGrid& grid, const std::string& name) {
+}  // namespace
+
+void checkDemGeometry(const DemGrid& grid, const std::string& name) {
     if (grid.nrows < 3 || grid.ncols < 3) {
         throw gridError(name, "the grid has " + std::to_string(grid.ncols) + " columns and " +
                                   std::to_string(grid.nrows) +
@@ -145,8 +147,6 @@ void checkGeometry(const DemGrid& grid, const std::string& name) {
     }
 }
 
-}  // namespace
-
 DemGrid parseDemGrid(const std::string& text, const std::string& name) {
     Tokenizer tokens{text};
     const Header header = readHeader(tokens, name);
@@ -156,7 +156,7 @@ DemGrid parseDemGrid(const std::string& text, const std::string& name) {
     grid.cellsize = cellSizeOf(header, name);
     grid.xllcorner = cornerOf(header, "xllcorner", "xllcenter", grid.cellsize, name);
     grid.yllcorner = cornerOf(header, "yllcorner", "yllcenter", grid.cellsize, name);
-    checkGeometry(grid, name);
+    checkDemGeometry(grid, name);
     // Without a NODATA key the format's default, -9999, marks cells without data.
     const double nodata = header.has("nodata_value") ? header.get("nodata_value")
                                                      : (header.has("nodata") ? header.get("nodata") : -9999.0);

@@ -41,6 +41,11 @@ struct DemGrid {
 // or a grid that is not in geographic coordinates.
 DemGrid parseDemGrid(const std::string& text, const std::string& name);
 
+// Checks that `grid` can be prepared: at least 3 x 3 cells, no more than the
+// simulation can address, and coordinates that are longitudes and latitudes.
+// Throws InputError naming `name`.
+void checkDemGeometry(const DemGrid& grid, const std::string& name);
+
 // Reads and parses the grid file at `path`; a missing file is an InputError.
 DemGrid readDemGrid(const std::string& path);
 

@@ -1,6 +1,10 @@
 #include "prepareCommand.h"
 
 #include "demGrid.h"
+#ifdef FLOOD_HAVE_GDAL
+#include "demRaster.h"
+#endif
+#include "commandLine.h"
 #include "inputError.h"
 #include "paramWriter.h"
 #include "programInfo.h"
@@ -15,11 +19,19 @@
 namespace fs = std::filesystem;
 
 std::string prepareUsage() {
-    return "Usage: prepareTopography [options] DEM.asc\n"
+    return "Usage: prepareTopography [options] DEM\n"
            "\n"
            "Turns a digital elevation model into the topography inputs of runoffSim.\n"
-           "DEM.asc is an ESRI ASCII grid in geographic coordinates (longitude and\n"
-           "latitude in degrees, square cells), as `gdal_translate -of AAIGrid` writes it.\n"
+#ifdef FLOOD_HAVE_GDAL
+           "DEM is any raster GDAL reads (GeoTIFF, ESRI ASCII grid, NetCDF, ...). A DEM in\n"
+           "geographic coordinates with square cells is used as it is; any other (projected,\n"
+           "or with non-square cells) is warped bilinearly to longitude/latitude (WGS 84)\n"
+           "with square cells of --cell-size arc-seconds, NODATA staying NODATA. A DEM\n"
+           "without a CRS is read as longitudes and latitudes when its coordinates fit.\n"
+#else
+           "DEM is an ESRI ASCII grid in geographic coordinates (longitude and latitude in\n"
+           "degrees, square cells). This build has no GDAL: other formats are not read.\n"
+#endif
            "\n"
            "Depressions and flats are filled (Priority-Flood with a float32 epsilon), flow\n"
            "directions follow the steepest descent, and every basin of at least\n"
@@ -40,67 +52,51 @@ std::string prepareUsage() {
            "  -o, --output DIR     project directory (default: the current directory)\n"
            "  -m, --min-cells N    select every basin of at least N cells (default: 100)\n"
            "  -n, --max-basins K   select at most the K largest of them (default: all)\n"
+           "  -c, --cell-size S    warp to square cells of S arc-seconds (default: the DEM's\n"
+           "                       own resolution, in whole arc-seconds, when it needs a warp)\n"
            "  -p, --param-file     also write DIR/param-hsx-event-ver400.dat with this grid\n"
            "                       and starting values for the rest; an existing file is kept\n"
            "  -h, --help           show this text\n"
            "      --version        show the version\n";
 }
 
-namespace {
-
-InputError usageError(const std::string& what) {
-    return InputError("Error: " + what + " Try prepareTopography --help.\n");
-}
-
-int32_t positiveCount(const std::string& option, const std::string& text) {
-    int32_t value = 0;
-    const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
-    if (ec != std::errc() || end != text.data() + text.size() || value < 1) {
-        throw usageError(option + " needs a whole number of at least 1, not \"" + text + "\".");
-    }
-    return value;
-}
-
-}  // namespace
 
 PrepareOptions parsePrepareOptions(const std::vector<std::string>& args) {
     PrepareOptions options;
     bool haveDem = false;
-    for (std::size_t k = 0; k < args.size(); ++k) {
-        std::string arg = args[k], value;
-        const bool isLong = arg.rfind("--", 0) == 0;
-        const std::size_t eq = arg.find('=');
-        if (isLong && eq != std::string::npos) {
-            value = arg.substr(eq + 1);
-            arg = arg.substr(0, eq);
-        }
-        auto takeValue = [&]() {
-            if (isLong && eq != std::string::npos) return value;
-            if (k + 1 >= args.size()) throw usageError(arg + " needs a value.");
-            return args[++k];
-        };
+    CommandLine line(args, "prepareTopography");
+    while (line.advance()) {
+        const std::string& arg = line.argument;
         if (isHelpOption(arg)) {
             options.help = true;
         } else if (isVersionOption(arg)) {
             options.version = true;
         } else if (arg == "-o" || arg == "--output") {
-            options.projectDir = takeValue();
+            options.projectDir = line.value();
         } else if (arg == "-m" || arg == "--min-cells") {
-            options.minCells = positiveCount(arg, takeValue());
+            options.minCells = line.positiveCount(line.value());
         } else if (arg == "-n" || arg == "--max-basins") {
-            options.maxBasins = positiveCount(arg, takeValue());
+            options.maxBasins = line.positiveCount(line.value());
+        } else if (arg == "-c" || arg == "--cell-size") {
+            const std::string text = line.value();
+            double seconds = 0.0;
+            const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), seconds);
+            if (ec != std::errc() || end != text.data() + text.size() || !(seconds > 0.0) || seconds > 36000.0) {
+                throw line.error(arg + " needs a cell size in arc-seconds larger than zero, not \"" + text + "\".");
+            }
+            options.cellSeconds = seconds;
         } else if (arg == "-p" || arg == "--param-file") {
             options.writeParamFile = true;
-        } else if (arg.size() > 1 && arg[0] == '-') {
-            throw usageError("unknown option " + arg + ".");
+        } else if (line.isOption()) {
+            throw line.error("unknown option " + arg + ".");
         } else if (haveDem) {
-            throw usageError("only one DEM can be prepared at a time.");
+            throw line.error("only one DEM can be prepared at a time.");
         } else {
             options.demPath = arg;
             haveDem = true;
         }
     }
-    if (!haveDem && !options.help && !options.version) throw usageError("no DEM file given.");
+    if (!haveDem && !options.help && !options.version) throw line.error("no DEM file given.");
     return options;
 }
 
@@ -153,7 +149,14 @@ void removeStaleOrder(const fs::path& project, std::ostream& out) {
 
 int runPrepare(const PrepareOptions& options, std::ostream& out) {
     out << "Read " << options.demPath << '\n';
+#ifdef FLOOD_HAVE_GDAL
+    const DemGrid grid = readDemRaster(options.demPath, options.cellSeconds, out);
+#else
+    if (options.cellSeconds > 0.0) {
+        throw InputError("Error: --cell-size needs GDAL, which this build lacks; warp the DEM beforehand.\n");
+    }
     const DemGrid grid = readDemGrid(options.demPath);
+#endif
     reportGrid(out, grid);
     out << "Fill depressions and flats, trace flow directions and accumulation\n";
     const TopoData topo = prepareTopoData(grid, options.minCells, options.maxBasins);

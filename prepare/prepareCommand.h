@@ -8,10 +8,11 @@
 #include <vector>
 
 struct PrepareOptions {
-    std::string demPath;             // ESRI ASCII grid in geographic coordinates
+    std::string demPath;             // any raster GDAL reads (without GDAL: an ESRI ASCII grid in degrees)
     std::string projectDir = ".";    // the files go to projectDir/topoData/
     int32_t minCells = 100;          // smallest basin selected, in cells
     int32_t maxBasins = 0;           // at most this many basins, largest first; 0: no limit
+    double cellSeconds = 0.0;        // --cell-size: warp to cells of this many arc-seconds; 0: the DEM's own
     bool writeParamFile = false;     // also write projectDir/param-hsx-event-ver400.dat
     bool help = false;
     bool version = false;            // --version: print the version line and stop

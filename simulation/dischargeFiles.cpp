@@ -65,31 +65,81 @@ int valueIndex(int k, int frameInHour) {
     }
 }
 
-// Writes the batch into every frame: the span of frame positions it covers is
-// read, the batched cells' values are set in the order they arrived (a later
-// value of a cell wins), and the span is written back. Empties the batch.
+// A run of frame positions that one batch writes: [first, first + length),
+// read before it is patched unless the batch covers every position in it.
+struct Segment {
+    int64_t first = 0;
+    int64_t length = 0;
+    bool covered = true;
+};
+
+// Positions more than this far apart start a new segment: a gap costs less
+// to read and write back than another pair of calls.
+constexpr int64_t kSegmentGapCells = 1024;
+
+// The segments of the batch's positions (sorted): runs with small gaps, or a
+// single span when there would be so many that patching everything costs less.
+std::vector<Segment> segmentsOf(const std::vector<int32_t>& sorted) {
+    std::vector<Segment> segments;
+    for (std::size_t k = 0; k < sorted.size(); ++k) {
+        const int64_t at = sorted[k];
+        if (!segments.empty() && at - (segments.back().first + segments.back().length) < kSegmentGapCells) {
+            Segment& last = segments.back();
+            if (at > last.first + last.length) last.covered = false;  // a gap inside
+            last.length = std::max(last.length, at - last.first + 1);
+        } else {
+            segments.push_back({at, 1, true});
+        }
+    }
+    const int64_t span = segments.empty() ? 0 : segments.back().first + segments.back().length - segments.front().first;
+    if (static_cast<int64_t>(segments.size()) * kSegmentGapCells > span && segments.size() > 1) {
+        segments = {{segments.front().first, span, false}};
+    }
+    return segments;
+}
+
+// Writes the batch into every frame, segment by segment: a segment is read
+// (unless the batch covers it), its batched cells' values are set, then it is
+// written back. Cells are taken in position order, and a cell entered twice
+// keeps the value entered last. Empties the batch.
 void writeBatch(DischargeFiles& files) {
     const std::size_t count = files.batchPositions.size();
     if (count == 0) return;
-    const auto [low, high] = std::minmax_element(files.batchPositions.begin(), files.batchPositions.end());
-    const int64_t first = *low;
-    std::vector<float> span(static_cast<std::size_t>(*high - first + 1));
-    const std::size_t spanBytes = span.size() * sizeof(float);
+    std::vector<std::size_t> order(count);
+    for (std::size_t c = 0; c < count; ++c) order[c] = c;
+    std::stable_sort(order.begin(), order.end(), [&](std::size_t a, std::size_t b) {
+        return files.batchPositions[a] < files.batchPositions[b];
+    });
+    std::vector<int32_t> sorted(count);
+    for (std::size_t c = 0; c < count; ++c) sorted[c] = files.batchPositions[order[c]];
+    const std::vector<Segment> segments = segmentsOf(sorted);
+    int64_t longest = 0;
+    for (const Segment& segment : segments) longest = std::max(longest, segment.length);
+    std::vector<float> buffer(static_cast<std::size_t>(longest));
+
     const std::size_t stride = static_cast<std::size_t>(files.hours) * kValuesPerHour;
     for (int k = 0; k < 3; ++k) {
         DischargeFiles::File& file = files.files[static_cast<std::size_t>(k)];
         for (int64_t frame = 0; file.ok && frame < files.hours * file.framesPerHour; ++frame) {
-            const int64_t offset = (frame * files.cellsPerFrame + first) * static_cast<int64_t>(sizeof(float));
-            if (!readAt(file.descriptor, reinterpret_cast<char*>(span.data()), spanBytes, offset)) {
-                file.ok = false;
-                break;
-            }
             const int64_t hour = frame / file.framesPerHour;
             const std::size_t at = static_cast<std::size_t>(hour) * kValuesPerHour +
                                    static_cast<std::size_t>(valueIndex(k, static_cast<int>(frame % file.framesPerHour)));
-            for (std::size_t c = 0; c < count; ++c)
-                span[static_cast<std::size_t>(files.batchPositions[c] - first)] = files.batchValues[c * stride + at];
-            file.ok = writeAt(file.descriptor, reinterpret_cast<const char*>(span.data()), spanBytes, offset);
+            std::size_t next = 0;  // first sorted cell not yet written
+            for (const Segment& segment : segments) {
+                const int64_t offset = (frame * files.cellsPerFrame + segment.first) * static_cast<int64_t>(sizeof(float));
+                const std::size_t bytes = static_cast<std::size_t>(segment.length) * sizeof(float);
+                char* raw = reinterpret_cast<char*>(buffer.data());
+                if (!segment.covered && !readAt(file.descriptor, raw, bytes, offset)) {
+                    file.ok = false;
+                    break;
+                }
+                for (; next < count && sorted[next] < segment.first + segment.length; ++next)
+                    buffer[static_cast<std::size_t>(sorted[next] - segment.first)] = files.batchValues[order[next] * stride + at];
+                if (!writeAt(file.descriptor, raw, bytes, offset)) {
+                    file.ok = false;
+                    break;
+                }
+            }
         }
     }
     files.batchPositions.clear();
@@ -112,6 +162,7 @@ void openDischargeFiles(DischargeFiles& files, const CellGrid& grid, const std::
     files.cellsPerFrame = static_cast<int64_t>(grid.nrows) * grid.ncols;
     files.hours = static_cast<int64_t>(params.days) * 24;
     const std::size_t cellBytes = static_cast<std::size_t>(files.hours) * kValuesPerHour * sizeof(float);
+    if (batchBytes == 0) batchBytes = dischargeBatchBytes(grid.cellCount());
     files.batchCapacity = std::max<std::size_t>(1, batchBytes / std::max<std::size_t>(1, cellBytes));
     files.batchCapacity = std::min(files.batchCapacity, std::max<std::size_t>(1, grid.cellCount()));
 

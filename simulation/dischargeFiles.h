@@ -7,8 +7,11 @@
 // frame. The files are first written under temporary names, sized and filled
 // with what a cell that is never computed shows (-9999.0 for no-data cells,
 // 0.0 for the others), so the cells may finish in any order. Finished cells
-// are collected into a batch of bounded size, and a full batch is written in
-// one pass over the frames (each frame's span read, patched and written back).
+// are collected into a batch whose size follows the grid, not the event, and
+// a full batch is written in one pass over the frames. The cells of a batch
+// mostly lie close together (the time loop finishes one subtree of the
+// drainage network after the other), so in every frame they fall into a few
+// segments, each read, patched and written back.
 // The temporary files take the final names only when the run succeeds; a run
 // that stops removes them and leaves "./output/" as it was.
 
@@ -61,7 +64,7 @@ struct DischargeFiles {
 // Creates the temporary files next to the final ones and fills every frame
 // with the no-data and never-computed values. A file that cannot be created
 // or filled is remembered as failed; nothing is printed. Batches hold up to
-// `batchBytes` of cell values.
+// `batchBytes` of cell values (0: dischargeBatchBytes of the grid).
 void openDischargeFiles(DischargeFiles& files, const CellGrid& grid, const std::vector<int32_t>& riverNumList,
                         const ModelParams& params, std::size_t batchBytes);
 
@@ -76,5 +79,9 @@ void closeDischargeFiles(DischargeFiles& files);
 // Gives temporary file k its final name; false if it failed at any point.
 bool commitDischargeFile(DischargeFiles& files, int k);
 
-// The bytes of cell values one batch may hold.
-inline constexpr std::size_t kDischargeBatchBytes = std::size_t{256} << 20;
+// The bytes of cell values one batch holds on a grid of `cells` cells: 16 a
+// cell, from 4 MiB to 64 MiB, whatever the length of the event.
+inline std::size_t dischargeBatchBytes(std::size_t cells) {
+    const std::size_t bytes = cells * 16;
+    return bytes < (std::size_t{4} << 20) ? std::size_t{4} << 20 : bytes > (std::size_t{64} << 20) ? std::size_t{64} << 20 : bytes;
+}

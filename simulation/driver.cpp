@@ -3,6 +3,7 @@
 #include "calcOrder.h"
 #include "cellSetup.h"
 #include "dam.h"
+#include "commandLine.h"
 #include "dischargeFiles.h"
 #include "dischargeOutput.h"
 #include "grid.h"
@@ -16,7 +17,6 @@
 #include "timeLoop.h"
 
 #include <algorithm>
-#include <charconv>
 #include <functional>
 #include <mutex>
 #include <optional>
@@ -28,10 +28,6 @@ namespace {
 
 // More threads than this only cost memory; the count is capped, not refused.
 constexpr int kMostThreads = 1024;
-
-InputError usageError(const std::string& what, const std::string& program) {
-    return InputError("Error: " + what + " Try " + program + " --help.\n");
-}
 
 }  // namespace
 
@@ -53,26 +49,21 @@ RunOptions parseRunOptions(const std::vector<std::string>& args, const std::stri
     RunOptions options;
     const unsigned hardware = std::thread::hardware_concurrency();
     options.threads = hardware == 0 ? 1 : static_cast<int>(std::min<unsigned>(hardware, kMostThreads));
-    for (std::size_t k = 0; k < args.size(); ++k) {
-        const std::string& arg = args[k];
+    CommandLine line(args, program);
+    while (line.advance()) {
+        const std::string& arg = line.argument;
         if (isHelpOption(arg)) {
             options.help = true;
         } else if (isVersionOption(arg)) {
             options.version = true;
         } else if (arg == "--threads") {
-            if (k + 1 >= args.size()) throw usageError("--threads needs a value.", program);
-            const std::string& text = args[++k];
-            int value = 0;
-            const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
-            if (ec == std::errc::result_out_of_range && !text.empty() && text[0] != '-') {
-                value = kMostThreads;
-            } else if (ec != std::errc() || end != text.data() + text.size() || value < 1) {
-                throw usageError("--threads needs a whole number of at least 1, not \"" + text + "\".", program);
-            }
-            options.threads = std::min(value, kMostThreads);
+            const std::string text = line.value();
+            // A count beyond any machine is taken as the most there can be.
+            const bool huge = text.size() > 9 && text[0] != '0' && text.find_first_not_of("0123456789") == std::string::npos;
+            options.threads = huge ? kMostThreads : std::min(line.positiveCount(text), kMostThreads);
             options.threadsGiven = true;
         } else {
-            throw usageError("unknown option \"" + arg + "\".", program);
+            throw line.error("unknown option \"" + arg + "\".");
         }
     }
     return options;
@@ -189,8 +180,7 @@ int runSimulation(std::ostream& out, const RunOptions& options, RunShare* share)
                          "./output/");
         // The discharge files are filled while the cells finish, under temporary
         // names that only a complete run turns into the real ones.
-        const std::size_t ranks = share == nullptr ? 1 : static_cast<std::size_t>(share->peers.ranks);
-        openDischargeFiles(files, grid, riverNumList, params, kDischargeBatchBytes / ranks);
+        openDischargeFiles(files, grid, riverNumList, params, 0);
     });
 
     out << "\nRunoff simulation starts.\n";

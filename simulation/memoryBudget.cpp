@@ -72,7 +72,7 @@ double modelMemoryBytes(const CellGrid& grid, const ModelParams& p) {
     bytes += std::min(setUp, kLiveSeries) * steps * 4.0;
     // The discharge files: a batch of finished cells' values, a frame to
     // start them and a frame span to patch.
-    bytes += std::min(static_cast<double>(kDischargeBatchBytes), setUp * hours * kValuesPerHour * 4.0);
+    bytes += std::min(static_cast<double>(dischargeBatchBytes(grid.cellCount())), setUp * hours * kValuesPerHour * 4.0);
     bytes += 2.0 * cells * 4.0;
     return bytes;
 }
@@ -94,11 +94,15 @@ double stepsOfRun(const ModelParams& p) {
 
 }  // namespace
 
+// A structure cell's console lines (one a step, at most 36 bytes) wait in
+// memory until every earlier cell of the calculation order has finished.
+constexpr double kStepLineBytes = 36.0;
+
 double damMemoryBytes(const ModelParams& p) {
-    return stepsOfRun(p) * 12.0 + static_cast<double>(p.days) * 24.0 * 8.0;
+    return stepsOfRun(p) * (12.0 + kStepLineBytes) + static_cast<double>(p.days) * 24.0 * 8.0;
 }
 
-double reservoirMemoryBytes(const ModelParams& p) { return stepsOfRun(p) * 8.0; }
+double reservoirMemoryBytes(const ModelParams& p) { return stepsOfRun(p) * (8.0 + kStepLineBytes); }
 
 double outputBytes(const ModelParams& p, std::size_t structures) {
     const double cells = static_cast<double>(p.ncols) * static_cast<double>(p.nrows);

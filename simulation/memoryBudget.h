@@ -31,8 +31,8 @@ double modelMemoryBytes(const CellGrid& grid, const ModelParams& params);
 void requireMemory(double needed, double available);
 
 // Bytes of the series of one dam (its storage, its cell's inflow and outflow,
-// kept to the end for the tables, and its recorded releases) or one
-// reservoir (its cell's inflow and outflow).
+// kept to the end for the tables, its recorded releases and its console
+// lines) or one reservoir (its cell's inflow and outflow, its console lines).
 double damMemoryBytes(const ModelParams& params);
 double reservoirMemoryBytes(const ModelParams& params);
 

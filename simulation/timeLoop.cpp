@@ -9,6 +9,7 @@
 #include <atomic>
 #include <chrono>
 #include <climits>
+#include <cstdio>
 #include <cmath>
 #include <mutex>
 #include <new>
@@ -86,14 +87,19 @@ void runStructures(CellGrid& grid, int32_t i, std::vector<Structure>& structures
     const int row = grid.rowOf(i), column = grid.colOf(i);
     Cell& cell = grid.cell(i);
     const int tenMinutes = alignedStepsPer10min(params);
+    // One line a step, "ihour = H dt = S imin = O": room for all of them at once.
+    std::size_t lines = 0;
+    for (const Structure& s : structures) lines += s.rowIndex == row && s.columnIndex == column ? 1 : 0;
+    log.reserve(log.size() + lines * seriesLength(params.days, params.stepsPerHour) * 40);
+    char line[64];
     for (Structure& s : structures) {
         if (s.rowIndex != row || s.columnIndex != column) continue;
         for (int day = 0; day < params.days; ++day) {
             for (int hour = 0; hour < 24; ++hour) {
                 for (int step = 0; step < params.stepsPerHour; ++step) {
                     const int obs = rainStep(step, params.stepSeconds, params.rainInterval);
-                    log += "ihour = " + std::to_string(hour) + " dt = " + std::to_string(step) +
-                           " imin = " + std::to_string(obs) + '\n';
+                    log.append(line, static_cast<std::size_t>(std::snprintf(line, sizeof line, "ihour = %d dt = %d imin = %d\n",
+                                                                            hour, step, obs)));
                     setRainfall(cell, rain, day, hour, obs);
                     stepOne(s, cell, upstream, day, hour, step, params.stepsPerHour);
                     checkStoredOutflow(grid, i, day, hour, step, params.stepsPerHour);

@@ -112,7 +112,7 @@ struct OutputProject {
     // Enters the listed cells' values as the time loop does, in the order
     // `cells` gives (default: row-major), in batches of `batchBytes`, then
     // writes the outputs.
-    RunResult write(std::size_t batchBytes = kDischargeBatchBytes, std::vector<int32_t> cells = {},
+    RunResult write(std::size_t batchBytes = 0, std::vector<int32_t> cells = {},
                     const std::function<void(DischargeFiles&)>& first = {}) {
         if (cells.empty())
             for (int32_t i = 0; i < 20; ++i) cells.push_back(i);
@@ -185,19 +185,22 @@ TEST(DischargeFiles, BatchesAndOrderDoNotChangeTheFiles) {
                               "output/dischargeHourlyMean.bin"})
             expected.push_back(readFile(f));
     }
-    OutputProject project(60, 2);
-    // One cell a batch, cells in reverse, and a cell entered twice: its later values win.
+    // Cells in reverse, and a cell entered twice: its later values win.
     std::vector<int32_t> reverse;
     for (int32_t i = 19; i >= 0; --i) reverse.push_back(i);
     const auto earlier = [&](DischargeFiles& files) {
         const std::vector<float> wrong(static_cast<std::size_t>(2 * 24 * kValuesPerHour), 5.0f);
-        addCellValues(files, project.grid.index(2, 1), wrong.data());
+        addCellValues(files, 11, wrong.data());  // cell (2, 1)
     };
-    ASSERT_EQ(project.write(1, reverse, earlier).status, 0);
-    EXPECT_EQ(readFile("output/discharge10minSnapshot.bin"), expected[0]);
-    EXPECT_EQ(readFile("output/discharge10minMean.bin"), expected[1]);
-    EXPECT_EQ(readFile("output/dischargeHourlyMean.bin"), expected[2]);
-    EXPECT_FALSE(std::filesystem::exists("output/dischargeHourlyMean.bin.partial"));
+    // Batches of one cell, of three (gaps and the repeated cell inside a batch), and of all.
+    for (const std::size_t cells : {1, 3, 20}) {
+        OutputProject project(60, 2);
+        ASSERT_EQ(project.write(cells * 2 * 24 * kValuesPerHour * sizeof(float), reverse, earlier).status, 0);
+        EXPECT_EQ(readFile("output/discharge10minSnapshot.bin"), expected[0]) << cells;
+        EXPECT_EQ(readFile("output/discharge10minMean.bin"), expected[1]) << cells;
+        EXPECT_EQ(readFile("output/dischargeHourlyMean.bin"), expected[2]) << cells;
+        EXPECT_FALSE(std::filesystem::exists("output/dischargeHourlyMean.bin.partial"));
+    }
 }
 
 TEST(DischargeFiles, TenMinuteStepsMakeSnapshotAndMeanIdentical) {

@@ -12,6 +12,20 @@ int runSerial(std::ostream& out) { return runSimulation(out, RunOptions{}); }
 
 RunResult runSim() { return runCaptured(runSerial); }
 
+TEST(Driver, ThreadOption) {
+    EXPECT_GE(parseRunOptions({}).threads, 1);  // every hardware thread
+    EXPECT_EQ(parseRunOptions({"--threads", "3"}).threads, 3);
+    EXPECT_EQ(parseRunOptions({"--threads=2"}).threads, 2);
+    EXPECT_EQ(parseRunOptions({"--threads", "123456789012"}).threads, 1024);  // capped, not refused
+    for (const std::vector<std::string>& bad :
+         {std::vector<std::string>{"--threads"}, {"--threads", "0"}, {"--threads", "-2"}, {"--threads", "2x"}, {"-t"}}) {
+        const RunResult r = runCaptured([&](std::ostream&) { return parseRunOptions(bad), 0; });
+        EXPECT_EQ(r.status, 1);
+        EXPECT_EQ(std::count(r.output.begin(), r.output.end(), '\n'), 1) << r.output;
+        EXPECT_NE(r.output.find("Try runoffSim --help."), std::string::npos) << r.output;
+    }
+}
+
 TEST(Driver, MissingParameterFileStopsFirst) {
     ScratchDir dir;
     const RunResult r = runSim();

@@ -1,0 +1,54 @@
+#include "commandLine.h"
+
+#include <charconv>
+#include <cmath>
+#include <utility>
+
+CommandLine::CommandLine(std::vector<std::string> args, std::string programName)
+    : arguments(std::move(args)), program(std::move(programName)) {}
+
+bool CommandLine::advance() {
+    if (next >= arguments.size()) return false;
+    argument = arguments[next++];
+    attached.reset();
+    const std::size_t eq = argument.find('=');
+    if (argument.rfind("--", 0) == 0 && eq != std::string::npos) {
+        attached = argument.substr(eq + 1);
+        argument.resize(eq);
+    }
+    return true;
+}
+
+bool CommandLine::isOption() const { return argument.size() > 1 && argument[0] == '-'; }
+
+std::string CommandLine::value() {
+    if (attached) {
+        std::string v = std::move(*attached);
+        attached.reset();
+        return v;
+    }
+    if (next >= arguments.size()) throw error(argument + " needs a value.");
+    return arguments[next++];
+}
+
+int32_t CommandLine::positiveCount(const std::string& text) const {
+    int32_t count = 0;
+    const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), count);
+    if (ec != std::errc() || end != text.data() + text.size() || count < 1) {
+        throw error(argument + " needs a whole number of at least 1, not \"" + text + "\".");
+    }
+    return count;
+}
+
+double CommandLine::positiveReal(const std::string& text) const {
+    double number = 0.0;
+    const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), number);
+    if (ec != std::errc() || end != text.data() + text.size() || !(number > 0.0) || !std::isfinite(number)) {
+        throw error(argument + " needs a number larger than zero, not \"" + text + "\".");
+    }
+    return number;
+}
+
+InputError CommandLine::error(const std::string& what) const {
+    return InputError("Error: " + what + " Try " + program + " --help.\n");
+}

@@ -1,0 +1,38 @@
+#include "gdalSupport.h"
+
+#include <cpl_conv.h>
+#include <cpl_error.h>
+
+#include <filesystem>
+#include <mutex>
+
+void useGdal() {
+    static std::once_flag once;
+    std::call_once(once, [] {
+        CPLSetConfigOption("GDAL_PAM_ENABLED", "NO");
+        CPLSetErrorHandler(CPLQuietErrorHandler);
+        GDALAllRegister();
+    });
+}
+
+std::string lastGdalMessage() {
+    std::string text = CPLGetLastErrorMsg();
+    for (char& ch : text)
+        if (ch == '\n' || ch == '\r') ch = ' ';
+    return text;
+}
+
+InputError gdalError(const std::string& file, const std::string& what) {
+    const std::string gdal = lastGdalMessage();
+    return InputError("Error: " + file + ": " + what + (gdal.empty() ? "" : " (GDAL: " + gdal + ")") + "\n");
+}
+
+GDALDatasetUniquePtr openWithGdal(const std::string& path, unsigned int flags) {
+    useGdal();
+    std::error_code ec;
+    if (!std::filesystem::exists(path, ec)) throw InputError("Error: " + path + " cannot be opened.\n");
+    CPLErrorReset();
+    GDALDatasetUniquePtr ds(GDALDataset::Open(path.c_str(), flags));
+    if (!ds) throw gdalError(path, "GDAL cannot read this file.");
+    return ds;
+}
