@@ -97,11 +97,11 @@ void orderRun(const std::vector<int32_t>& items, const std::vector<int64_t>& tur
 }  // namespace
 
 CalcOrder orderCells(const CellGrid& grid) {
-    const std::size_t n = grid.cells.size();
+    const std::size_t n = grid.cellCount();
     // Positions sorted by (value, position): each value's items in grid order.
     std::vector<uint64_t> keys(n);
     for (std::size_t q = 0; q < n; ++q) {
-        const uint32_t biased = static_cast<uint32_t>(grid.cells[q].flowAcc) ^ 0x80000000u;
+        const uint32_t biased = static_cast<uint32_t>(grid.flowAccAt(static_cast<int32_t>(q))) ^ 0x80000000u;
         keys[q] = (static_cast<uint64_t>(biased) << 32) | static_cast<uint64_t>(q);
     }
     std::sort(keys.begin(), keys.end());
@@ -185,7 +185,7 @@ std::string fileText(std::ifstream& in) {
 
 int32_t positiveCells(const CellGrid& grid) {
     int32_t count = 0;
-    for (const Cell& cell : grid.cells) count += cell.flowAcc > 0 ? 1 : 0;
+    for (std::size_t i = 0; i < grid.cellCount(); ++i) count += grid.flowAccAt(static_cast<int32_t>(i)) > 0 ? 1 : 0;
     return count;
 }
 
@@ -215,7 +215,7 @@ bool readGroups(std::istream& in, const CellGrid& grid, CalcOrder& order) {
 bool readEntries(const std::string& text, const CellGrid& grid, CalcOrder& order) {
     const char* p = text.data();
     const char* end = p + text.size();
-    std::vector<bool> taken(grid.cells.size(), false);
+    std::vector<bool> taken(grid.cellCount(), false);
     order.entries.resize(static_cast<std::size_t>(order.cellCount));
     std::size_t e = 0;
     for (int32_t size : order.groupSizes) {
@@ -225,7 +225,7 @@ bool readEntries(const std::string& text, const CellGrid& grid, CalcOrder& order
             if (!nextInt(p, end, acc) || !nextInt(p, end, row) || !nextInt(p, end, col)) return false;
             if (row < 0 || row >= grid.nrows || col < 0 || col >= grid.ncols) return false;
             const int32_t i = grid.index(static_cast<int>(row), static_cast<int>(col));
-            if (taken[static_cast<std::size_t>(i)] || grid.cells[static_cast<std::size_t>(i)].flowAcc != acc) return false;
+            if (taken[static_cast<std::size_t>(i)] || grid.flowAccAt(i) != acc) return false;
             if (k == 0 && e > 0 && acc <= groupValue) return false;
             if (k > 0 && acc != groupValue) return false;
             groupValue = acc;
@@ -258,7 +258,7 @@ void writeCache(const CellGrid& grid, const ModelParams& params, const CalcOrder
         text.push_back(after);
     };
     for (const auto& [row, col] : order.entries) {
-        append(grid.at(row, col).flowAcc, ' ');
+        append(grid.flowAccAt(grid.index(row, col)), ' ');
         append(row, ' ');
         append(col, '\n');
     }
@@ -267,7 +267,7 @@ void writeCache(const CellGrid& grid, const ModelParams& params, const CalcOrder
 
 }  // namespace
 
-CalcOrder prepareCalcOrder(const CellGrid& grid, const ModelParams& params, std::ostream& out) {
+CalcOrder prepareCalcOrder(const CellGrid& grid, const ModelParams& params, std::ostream& out, bool mayWrite) {
     out << "Set simulation order of grid cells\n";
     CacheHeader header;
     {
@@ -299,7 +299,7 @@ CalcOrder prepareCalcOrder(const CellGrid& grid, const ModelParams& params, std:
     } else {
         out << "Make basinList data " << kBasinPath << '\n';
         order = orderCells(grid);
-        writeCache(grid, params, order, out);
+        if (mayWrite) writeCache(grid, params, order, out);
     }
     out << "*** Number of different kind of cell accumulattion number : " << order.groupCount << '\n';
     out << "Number of calculation cell number : " << order.cellCount << '\n';

@@ -23,5 +23,7 @@ struct CalcOrder {
 CalcOrder orderCells(const CellGrid& grid);
 
 // Reuses the cache when it fits the grid, else orders the cells and rewrites
-// the cache. Prints the stage line and the summary lines.
-CalcOrder prepareCalcOrder(const CellGrid& grid, const ModelParams& params, std::ostream& out);
+// the cache. Prints the stage line and the summary lines. Without `mayWrite`
+// the cache is only read (another process writes it): an order that does not
+// fit is computed anew, not written.
+CalcOrder prepareCalcOrder(const CellGrid& grid, const ModelParams& params, std::ostream& out, bool mayWrite = true);

@@ -188,10 +188,10 @@ void setInitialState(Cell& cell, double q0) {
 }
 
 void setMouthParams(CellGrid& grid, int32_t i) {
-    Cell& mouth = grid.cells[static_cast<std::size_t>(i)];
+    Cell& mouth = grid.cell(i);
     const bool channelMouth = mouth.kind == kChannelCell;
     for (int k = 0; k < mouth.numUpstream; ++k) {
-        const Cell& up = grid.cells[static_cast<std::size_t>(mouth.upstream[static_cast<std::size_t>(k)])];
+        const Cell& up = grid.cell(mouth.upstream[static_cast<std::size_t>(k)]);
         if (up.flowAcc < 0) continue;
         if (channelMouth && up.kind != kChannelCell) continue;
         // A channel of no upstream area has no width and an infinite
@@ -219,15 +219,15 @@ void setupCells(CellGrid& grid, const ModelParams& params, std::ostream& out) {
         openMap(table[k], params, out);
     }
 
+    Cell standIn;  // in a share, a downstream cell that is not held gives its elevation only
     for (int r = 0; r < grid.nrows; ++r) {
         for (int c = 0; c < grid.ncols; ++c) {
             // Maps hold a value for every grid cell, so they advance together.
             for (DistributedParam& param : table) {
                 if (param.useMap == 1) readMapValue(param);
             }
-            Cell& cell = grid.at(r, c);
-            if (cell.riverNum < 0 || cell.isEdge) continue;
             const int32_t i = grid.index(r, c);
+            if (grid.riverNumAt(i) < 0 || grid.isEdgeAt(i)) continue;
             CellParameters v;
             v.nr = table[kNr].value();
             v.ns = table[kNs].value();
@@ -235,13 +235,21 @@ void setupCells(CellGrid& grid, const ModelParams& params, std::ostream& out) {
             v.da = table[kDa].value();
             v.dm = table[kDm].value();
             v.beta = table[kBeta].value();
-            checkCellParameters(grid, i, v, cell.flowAcc > params.channelThreshold);
+            checkCellParameters(grid, i, v, grid.flowAccAt(i) > params.channelThreshold);
             if (table[kROFinitial].value() > kMaxIntensity) {
                 throw InputError("\nError: Initial runoff height must not exceed 1e+06 mm/hr at " + cellName(grid, i) +
                                  "\n\n");
             }
-            const Cell* downstream =
-                cell.downstream == kNoCell ? nullptr : &grid.cells[static_cast<std::size_t>(cell.downstream)];
+            // A share checks every cell's values but sets up only the cells it holds.
+            if (!grid.holds(i)) continue;
+            Cell& cell = grid.cell(i);
+            const Cell* downstream = nullptr;
+            if (cell.downstream != kNoCell && grid.holds(cell.downstream)) {
+                downstream = &grid.cell(cell.downstream);
+            } else if (cell.downstream != kNoCell) {
+                standIn.elevation = grid.elevationAt(cell.downstream);
+                downstream = &standIn;
+            }
             setupCell(cell, downstream, v, params);
             cell.kind = cell.flowAcc > params.channelThreshold ? kChannelCell : kSlopeCell;
             setInitialState(cell, table[kROFinitial].value());
@@ -250,8 +258,10 @@ void setupCells(CellGrid& grid, const ModelParams& params, std::ostream& out) {
 }
 
 void setupMouths(CellGrid& grid) {
-    for (std::size_t i = 0; i < grid.cells.size(); ++i) {
-        if (grid.cells[i].flowDir == 0) setMouthParams(grid, static_cast<int32_t>(i));
+    // A share treats the mouths it computes, whose upstream cells it holds.
+    for (std::size_t i = 0; i < grid.cellCount(); ++i) {
+        const int32_t k = static_cast<int32_t>(i);
+        if (grid.owns(k) && grid.cell(k).flowDir == 0) setMouthParams(grid, k);
     }
 }
 

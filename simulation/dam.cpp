@@ -44,7 +44,7 @@ int32_t structureCellOf(const CellGrid& grid, const std::vector<int32_t>& riverN
                          std::to_string(rowNumber) + " lies outside the grid.\n");
     }
     const int32_t i = grid.index(static_cast<int>(grid.nrows - rowNumber), static_cast<int>(columnNumber - 1));
-    if (!isComputedCell(grid.cells[static_cast<std::size_t>(i)], riverNumList)) {
+    if (!isComputedAt(grid, i, riverNumList)) {
         throw InputError("Error: " + what + " at " + cellName(grid, i) +
                          " lies on a cell that is never computed (a border cell, a river that is not simulated, "
                          "or no positive flow accumulation).\n");
@@ -96,6 +96,11 @@ void readRecordedOutflow(Dam& dam, Cell& cell, int day, int hour, int step, int 
 
 bool isComputedCell(const Cell& cell, const std::vector<int32_t>& riverNumList) {
     return !cell.isEdge && cell.riverNum >= 0 && cell.flowAcc > 0 && isListedRiver(riverNumList, cell.riverNum);
+}
+
+bool isComputedAt(const CellGrid& grid, int32_t i, const std::vector<int32_t>& riverNumList) {
+    return !grid.isEdgeAt(i) && grid.riverNumAt(i) >= 0 && grid.flowAccAt(i) > 0 &&
+           isListedRiver(riverNumList, grid.riverNumAt(i));
 }
 
 InputError structureListError(const std::string& listPath, int64_t record, const std::string& what) {
@@ -159,8 +164,9 @@ std::vector<Dam> readDams(CellGrid& grid, const std::vector<int32_t>& riverNumLi
             dam.rowIndex = grid.rowOf(dam.cell);
             dam.columnIndex = grid.colOf(dam.cell);
             dam.place = cellName(grid, dam.cell);
-            Cell& cell = grid.cells[static_cast<std::size_t>(dam.cell)];
-            cell.kind = kDamCell;
+            // A share marks and equips only the cells it holds.
+            Cell* cell = grid.holds(dam.cell) ? &grid.cell(dam.cell) : nullptr;
+            if (cell != nullptr) cell->kind = kDamCell;
             dam.outflowPath = "./input/realDamOutflow/real" + dam.name + ".dat";
             requireMemory(static_cast<double>(record) * damMemoryBytes(params), available);
             if (dam.kind == 0) {
@@ -173,7 +179,7 @@ std::vector<Dam> readDams(CellGrid& grid, const std::vector<int32_t>& riverNumLi
             // Series, then the operation values.
             dam.storage = 0.0;
             dam.storageSeries.assign(steps, 0.0f);
-            allocateStructureSeries(cell, params.days, params.stepsPerHour);
+            if (cell != nullptr && grid.owns(dam.cell)) allocateStructureSeries(*cell, params.days, params.stepsPerHour);
             dam.regulatedOutflow = q;
             dam.initialStorage = initial == 0.0 ? lower : initial;
             dam.s1 = lower - dam.initialStorage;
@@ -231,7 +237,8 @@ float hourlyMeanStorage(const Dam& dam, int day, int hour, int stepsPerHour) {
 void writeDamTables(const std::vector<Dam>& dams, const CellGrid& grid, const ModelParams& params, std::ostream& out) {
     out << "Write ./output/damData/damIQS.dat\n";
     for (const Dam& dam : dams) {
-        writeHourlyTable("./output/damData/" + dam.name + "IQS.dat", grid.cells[static_cast<std::size_t>(dam.cell)],
+        if (!grid.owns(dam.cell)) continue;  // a share writes the tables of the dams it computes
+        writeHourlyTable("./output/damData/" + dam.name + "IQS.dat", grid.cell(dam.cell),
                          params.days, params.stepsPerHour, [&](std::ostream& table, int day, int hour) {
                              table << '\t' << hourlyMeanStorage(dam, day, hour, params.stepsPerHour);
                          });

@@ -60,6 +60,8 @@ void writeDamTables(const std::vector<Dam>& dams, const CellGrid& grid, const Mo
 // Whether the time loop computes the cell: not on the border, a listed river,
 // a positive accumulation. Dams and reservoirs must sit on such a cell.
 bool isComputedCell(const Cell& cell, const std::vector<int32_t>& riverNumList);
+// The same for grid cell i, held or not.
+bool isComputedAt(const CellGrid& grid, int32_t i, const std::vector<int32_t>& riverNumList);
 
 // The cell at a column number (from 1 at the west) and row number (from 1 at
 // the south) named by a dam or reservoir list; it must lie in the grid and be

@@ -162,19 +162,19 @@ void openDischargeFiles(DischargeFiles& files, const CellGrid& grid, const std::
     files.cellsPerFrame = static_cast<int64_t>(grid.nrows) * grid.ncols;
     files.hours = static_cast<int64_t>(params.days) * 24;
     const std::size_t cellBytes = static_cast<std::size_t>(files.hours) * kValuesPerHour * sizeof(float);
-    if (batchBytes == 0) batchBytes = dischargeBatchBytes(grid.cells.size());
+    if (batchBytes == 0) batchBytes = dischargeBatchBytes(grid.cellCount());
     files.batchCapacity = std::max<std::size_t>(1, batchBytes / std::max<std::size_t>(1, cellBytes));
-    files.batchCapacity = std::min(files.batchCapacity, std::max<std::size_t>(1, grid.cells.size()));
+    files.batchCapacity = std::min(files.batchCapacity, std::max<std::size_t>(1, grid.cellCount()));
 
     // A frame as the files start: no data on the border and in rivers not
     // simulated, zero discharge elsewhere (a cell that is never computed).
     std::vector<float> blank(static_cast<std::size_t>(files.cellsPerFrame));
-    files.framePosition.assign(grid.cells.size(), 0);
+    files.framePosition.assign(grid.cellCount(), 0);
     std::size_t k = 0;
     for (int r = grid.nrows - 1; r >= 0; --r) {
         for (int c = 0; c < grid.ncols; ++c, ++k) {
-            const Cell& cell = grid.at(r, c);
-            blank[k] = !cell.isEdge && isListedRiver(riverNumList, cell.riverNum) ? 0.0f : kNoData;
+            const int32_t i = grid.index(r, c);
+            blank[k] = !grid.isEdgeAt(i) && isListedRiver(riverNumList, grid.riverNumAt(i)) ? 0.0f : kNoData;
             files.framePosition[static_cast<std::size_t>(grid.index(r, c))] = static_cast<int32_t>(k);
         }
     }

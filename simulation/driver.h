@@ -3,6 +3,10 @@
 // rainfall, parameters, dams and reservoirs, fix the calculation order, run the
 // time loop and write the results. Works in the current directory.
 
+#include "grid.h"
+#include "peers.h"
+
+#include <functional>
 #include <iosfwd>
 #include <string>
 #include <vector>
@@ -12,18 +16,38 @@ struct RunOptions {
     bool progress = false;  // keep a progress line on standard error
     bool help = false;      // print the usage instead of running
     bool version = false;   // print the version line instead of running
+    bool threadsGiven = false;  // --threads was on the command line
 };
 
 // The options of the command line (without the program name): none, or
 // "--threads N" (N >= 1; the default is every hardware thread), "--help" or
 // "--version".
-// Throws InputError with a one-line usage message for anything else.
-RunOptions parseRunOptions(const std::vector<std::string>& args);
+// Throws InputError with a one-line usage message, naming `program`'s --help,
+// for anything else.
+RunOptions parseRunOptions(const std::vector<std::string>& args, const std::string& program = "runoffSim");
 
 // What "runoffSim --help" prints.
 std::string runUsage();
 
+// What one process of a distributed run brings to the main sequence: its
+// peers, and the choice of the cells it holds, made from the checked rasters.
+struct RunShare {
+    Peers& peers;
+    std::function<HeldCells(const TopographyRasters& rasters, const std::vector<int32_t>& riverNumList,
+                            const ModelParams& params)>
+        choose;
+};
+
 // Runs the whole simulation, printing its console lines to `out`. Returns the
 // exit status of a complete run (0); an input error is thrown as InputError.
 // The console and every file are the same whatever the number of threads.
-int runSimulation(std::ostream& out, const RunOptions& options);
+//
+// With `share`, this is one process of a distributed run: it holds and
+// computes its share of the grid, and every process takes each step of the
+// sequence together (agreeOrStop). Process 0 prints, writes the caches of
+// "./temp/" (the others read them after it), the discharge files (the others
+// send it their cells' values) and the rainfall total; each process writes
+// the tables of its dams and reservoirs. The others print nothing to `out`
+// and throw an empty message where the run stops. Process 0's console and
+// every file are those of the run without a share.
+int runSimulation(std::ostream& out, const RunOptions& options, RunShare* share = nullptr);

@@ -11,6 +11,7 @@
 #include <istream>
 #include <ostream>
 #include <string>
+#include <type_traits>
 
 void Cell::setGeometry(int r, int c, int nrows, int ncols, double yll, double xll, float elev, float s) {
     const float yllf = static_cast<float>(yll);
@@ -49,21 +50,23 @@ void Cell::countUpstream() {
 CellGrid::CellGrid(int32_t rows, int32_t cols)
     : nrows(rows), ncols(cols), cells(static_cast<std::size_t>(rows) * static_cast<std::size_t>(cols)) {}
 
-void linkDownstream(CellGrid& grid, int r, int c) {
-    Cell& cell = grid.at(r, c);
-    cell.downstream = kNoCell;
-    const int code = cell.flowDir;
-    if (code < 1 || code > 8) return;
+int32_t downstreamOf(int r, int c, int code, int nrows, int ncols) {
+    if (code < 1 || code > 8) return kNoCell;
     const int rr = r + kFlowRowStep[code];
     const int cc = c + kFlowColStep[code];
-    if (rr < 0 || rr >= grid.nrows || cc < 0 || cc >= grid.ncols) return;
-    cell.downstream = grid.index(rr, cc);
+    if (rr < 0 || rr >= nrows || cc < 0 || cc >= ncols) return kNoCell;
+    return rr * ncols + cc;
+}
+
+void linkDownstream(CellGrid& grid, int r, int c) {
+    Cell& cell = grid.at(r, c);
+    cell.downstream = downstreamOf(r, c, cell.flowDir, grid.nrows, grid.ncols);
 }
 
 void registerUpstream(CellGrid& grid, int32_t i) {
-    const int32_t d = grid.cells[static_cast<std::size_t>(i)].downstream;
+    const int32_t d = grid.cell(i).downstream;
     if (d == kNoCell) return;
-    for (int32_t& slot : grid.cells[static_cast<std::size_t>(d)].upstream) {
+    for (int32_t& slot : grid.cell(d).upstream) {
         if (slot == kNoCell) {
             slot = i;
             return;
@@ -154,6 +157,53 @@ std::vector<int32_t> readRiverList(std::ostream& out) {
     return readRiverList(countPass, readPass, out);
 }
 
+namespace {
+
+InputError invalidFlowCode(int32_t code, const std::string& where) {
+    return InputError("Error: ./topoData/flowDir.bin holds the invalid flow direction " + std::to_string(code) + " at " +
+                      where + " (codes 0 to 8 only).\n");
+}
+
+// Name of grid index i as cellName gives it, for a grid of nrows x ncols.
+std::string placeName(int32_t i, int nrows, int ncols) {
+    return "column " + std::to_string(i % ncols + 1) + ", row " + std::to_string(nrows - i / ncols);
+}
+
+bool isBorder(int32_t i, int nrows, int ncols) {
+    const int r = i / ncols, c = i % ncols;
+    return r == 0 || r == nrows - 1 || c == 0 || c == ncols - 1;
+}
+
+// The checks of the topography, in the order the network is built: a flow
+// code outside 0..8 on a simulated non-border cell (south row first), then
+// the elevation of every simulated non-border cell and of its downstream cell,
+// neither of which may be NaN or infinite, as the slope is taken from them.
+void checkRasters(const TopographyRasters& t, int nrows, int ncols) {
+    for (int r = nrows - 1; r >= 0; --r) {
+        for (int c = 0; c < ncols; ++c) {
+            const std::size_t i = static_cast<std::size_t>(r) * static_cast<std::size_t>(ncols) + static_cast<std::size_t>(c);
+            if (t.riverNum[i] >= 0 && !isBorder(static_cast<int32_t>(i), nrows, ncols) &&
+                (t.flowDir[i] < 0 || t.flowDir[i] > 8)) {
+                throw invalidFlowCode(t.flowDir[i], placeName(static_cast<int32_t>(i), nrows, ncols));
+            }
+        }
+    }
+    auto check = [&](int32_t i) {
+        if (!std::isfinite(t.elevation[static_cast<std::size_t>(i)])) {
+            throw InputError("Error: ./topoData/modDem.bin holds a value that is not a finite number at " +
+                             placeName(i, nrows, ncols) + ".\n");
+        }
+    };
+    for (int32_t i = 0; i < nrows * ncols; ++i) {
+        if (t.riverNum[static_cast<std::size_t>(i)] < 0 || isBorder(i, nrows, ncols)) continue;
+        check(i);
+        const int32_t d = downstreamOf(i / ncols, i % ncols, t.flowDir[static_cast<std::size_t>(i)], nrows, ncols);
+        if (d != kNoCell) check(d);
+    }
+}
+
+}  // namespace
+
 void buildNetwork(CellGrid& grid) {
     const int32_t n = static_cast<int32_t>(grid.cells.size());
     for (int r = grid.nrows - 1; r >= 0; --r) {
@@ -161,9 +211,7 @@ void buildNetwork(CellGrid& grid) {
             const Cell& cell = grid.at(r, c);
             if (cell.riverNum < 0) continue;
             if (!cell.isEdge && (cell.flowDir < 0 || cell.flowDir > 8)) {
-                throw InputError("Error: ./topoData/flowDir.bin holds the invalid flow direction " +
-                                 std::to_string(cell.flowDir) + " at " + cellName(grid, grid.index(r, c)) +
-                                 " (codes 0 to 8 only).\n");
+                throw invalidFlowCode(cell.flowDir, cellName(grid, grid.index(r, c)));
             }
             linkDownstream(grid, r, c);
         }
@@ -177,61 +225,103 @@ void buildNetwork(CellGrid& grid) {
     }
 }
 
-namespace {
-
-// The slope of every simulated cell is taken from its own elevation and that
-// of its downstream cell; neither may be NaN or infinite.
-void checkElevations(const CellGrid& grid) {
-    auto check = [&](int32_t i) {
-        if (!std::isfinite(grid.cells[static_cast<std::size_t>(i)].elevation)) {
-            throw InputError("Error: ./topoData/modDem.bin holds a value that is not a finite number at " +
-                             cellName(grid, i) + ".\n");
-        }
+TopographyRasters readTopographyRasters(const ModelParams& params) {
+    const std::size_t count = static_cast<std::size_t>(params.nrows) * static_cast<std::size_t>(params.ncols);
+    const int nrows = params.nrows, ncols = params.ncols;
+    TopographyRasters t;
+    // Files run south row first; the rasters are kept in grid order (row 0 north).
+    auto toGrid = [&](const std::vector<char>& bytes, auto& values) {
+        using T = typename std::decay_t<decltype(values)>::value_type;
+        values.resize(count);
+        std::size_t k = 0;
+        for (int r = nrows - 1; r >= 0; --r)
+            for (int c = 0; c < ncols; ++c, ++k)
+                values[static_cast<std::size_t>(r) * static_cast<std::size_t>(ncols) + static_cast<std::size_t>(c)] =
+                    valueAt<T>(bytes, k);
     };
-    for (std::size_t i = 0; i < grid.cells.size(); ++i) {
-        const Cell& cell = grid.cells[i];
-        if (cell.riverNum < 0 || cell.isEdge) continue;
-        check(static_cast<int32_t>(i));
-        if (cell.downstream != kNoCell) check(cell.downstream);
-    }
-}
-
-}  // namespace
-
-void readTopography(CellGrid& grid, const ModelParams& params) {
-    const std::size_t count = grid.cells.size();
-    const int nrows = grid.nrows, ncols = grid.ncols;
     {
         std::ifstream demFile = openRaster("./topoData/modDem.bin", "modDem.bin");
-        const std::vector<char> dem = readRaster(demFile, "./topoData/modDem.bin", count);
-        std::size_t k = 0;
-        for (int r = nrows - 1; r >= 0; --r) {
-            for (int c = 0; c < ncols; ++c, ++k) {
-                Cell& cell = grid.at(r, c);
-                cell.setGeometry(r, c, nrows, ncols, params.yllcorner, params.xllcorner, valueAt<float>(dem, k),
-                                 params.scale);
-                cell.resetLinks();
-            }
-        }
+        toGrid(readRaster(demFile, "./topoData/modDem.bin", count), t.elevation);
     }
     // Each file is opened and tested before the next, as the messages name them in this order.
     std::ifstream dirFile = openRaster("./topoData/flowDir.bin", "flowDir.bin");
     std::ifstream accFile = openRaster("./topoData/flowAcc.bin", "flowAcc.bin");
     std::ifstream numFile = openRaster("./topoData/riverNum.bin", "riverNum.bin");
-    const std::vector<char> dir = readRaster(dirFile, "./topoData/flowDir.bin", count);
-    const std::vector<char> acc = readRaster(accFile, "./topoData/flowAcc.bin", count);
-    const std::vector<char> num = readRaster(numFile, "./topoData/riverNum.bin", count);
-    std::size_t k = 0;
-    for (int r = nrows - 1; r >= 0; --r) {
-        for (int c = 0; c < ncols; ++c, ++k) {
-            Cell& cell = grid.at(r, c);
-            cell.flowDir = valueAt<int32_t>(dir, k);
-            cell.flowAcc = valueAt<int32_t>(acc, k);
-            cell.riverNum = valueAt<int32_t>(num, k);
+    toGrid(readRaster(dirFile, "./topoData/flowDir.bin", count), t.flowDir);
+    toGrid(readRaster(accFile, "./topoData/flowAcc.bin", count), t.flowAcc);
+    toGrid(readRaster(numFile, "./topoData/riverNum.bin", count), t.riverNum);
+    checkRasters(t, nrows, ncols);
+    return t;
+}
+
+void readTopography(CellGrid& grid, const ModelParams& params) {
+    const TopographyRasters t = readTopographyRasters(params);
+    for (int r = 0; r < grid.nrows; ++r) {
+        for (int c = 0; c < grid.ncols; ++c) {
+            const std::size_t i = static_cast<std::size_t>(grid.index(r, c));
+            Cell& cell = grid.cells[i];
+            cell.setGeometry(r, c, grid.nrows, grid.ncols, params.yllcorner, params.xllcorner, t.elevation[i],
+                             params.scale);
+            cell.resetLinks();
+            cell.flowDir = t.flowDir[i];
+            cell.flowAcc = t.flowAcc[i];
+            cell.riverNum = t.riverNum[i];
         }
     }
     buildNetwork(grid);
-    checkElevations(grid);
+}
+
+std::vector<int32_t> downstreamLinks(const TopographyRasters& t, int nrows, int ncols) {
+    std::vector<int32_t> downstream(t.flowDir.size(), kNoCell);
+    for (int32_t i = 0; i < nrows * ncols; ++i) {
+        if (t.riverNum[static_cast<std::size_t>(i)] >= 0)
+            downstream[static_cast<std::size_t>(i)] = downstreamOf(i / ncols, i % ncols, t.flowDir[static_cast<std::size_t>(i)], nrows, ncols);
+    }
+    return downstream;
+}
+
+void shareTopography(CellGrid& grid, TopographyRasters&& t, const HeldCells& held, int32_t rank,
+                     const ModelParams& params) {
+    grid.nrows = params.nrows;
+    grid.ncols = params.ncols;
+    grid.rank = rank;
+    grid.slots.assign(static_cast<std::size_t>(grid.nrows) * static_cast<std::size_t>(grid.ncols), kNoCell);
+    grid.cells.assign(held.cells.size(), Cell{});
+    grid.owners = held.owners;
+    for (std::size_t s = 0; s < held.cells.size(); ++s) {
+        const int32_t i = held.cells[s];
+        grid.slots[static_cast<std::size_t>(i)] = static_cast<int32_t>(s);
+        Cell& cell = grid.cells[s];
+        const int r = grid.rowOf(i), c = grid.colOf(i);
+        cell.setGeometry(r, c, grid.nrows, grid.ncols, params.yllcorner, params.xllcorner,
+                         t.elevation[static_cast<std::size_t>(i)], params.scale);
+        cell.resetLinks();
+        cell.flowDir = t.flowDir[static_cast<std::size_t>(i)];
+        cell.flowAcc = t.flowAcc[static_cast<std::size_t>(i)];
+        cell.riverNum = t.riverNum[static_cast<std::size_t>(i)];
+        if (cell.riverNum >= 0) linkDownstream(grid, r, c);
+    }
+    // Upstream slots in row-major order of every cell draining in, held or not.
+    const int32_t n = grid.nrows * grid.ncols;
+    for (int32_t i = 0; i < n; ++i) {
+        const std::size_t k = static_cast<std::size_t>(i);
+        if (t.riverNum[k] < 0 || grid.isEdgeAt(i) || t.flowDir[k] == 0) continue;
+        const int32_t d = downstreamOf(grid.rowOf(i), grid.colOf(i), t.flowDir[k], grid.nrows, grid.ncols);
+        if (d == kNoCell || !grid.holds(d)) continue;
+        for (int32_t& slot : grid.cell(d).upstream) {
+            if (slot == kNoCell) {
+                slot = i;
+                break;
+            }
+        }
+    }
+    for (Cell& cell : grid.cells) {
+        if (cell.riverNum >= 0 && !cell.isEdge) cell.countUpstream();
+    }
+    grid.flowDirs = std::move(t.flowDir);
+    grid.flowAccs = std::move(t.flowAcc);
+    grid.riverNums = std::move(t.riverNum);
+    grid.elevations = std::move(t.elevation);
 }
 
 bool isListedRiver(const std::vector<int32_t>& riverNumList, int32_t riverNum) {

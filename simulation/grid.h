@@ -125,17 +125,66 @@ struct Cell {
 struct CellGrid {
     int32_t nrows = 0;
     int32_t ncols = 0;
-    std::vector<Cell> cells;  // row-major, row 0 north
+    std::vector<Cell> cells;  // row-major, row 0 north; in a share, the held cells only (ascending index)
+
+    // A share of the grid, as one process of a distributed run holds it: the
+    // records of the cells it computes and of the few around them that it
+    // reads, and for every cell only the topography and its rainfall point.
+    // Empty `slots`: the whole grid is held, and the other share fields are empty.
+    std::vector<int32_t> slots;   // per grid index: the place of its record in `cells`, or kNoCell
+    std::vector<int32_t> owners;  // per held record: the process that computes the cell
+    int32_t rank = 0;             // this process
+    std::vector<int32_t> flowDirs, flowAccs, riverNums, rainPoints;  // per grid index
+    std::vector<float> elevations;                                    // per grid index
 
     CellGrid() = default;
     CellGrid(int32_t rows, int32_t cols);
 
     int32_t index(int r, int c) const { return r * ncols + c; }
-    Cell& at(int r, int c) { return cells[static_cast<std::size_t>(index(r, c))]; }
-    const Cell& at(int r, int c) const { return cells[static_cast<std::size_t>(index(r, c))]; }
+    Cell& at(int r, int c) { return cell(index(r, c)); }
+    const Cell& at(int r, int c) const { return cell(index(r, c)); }
     int32_t rowOf(int32_t i) const { return i / ncols; }
     int32_t colOf(int32_t i) const { return i % ncols; }
+    std::size_t cellCount() const { return static_cast<std::size_t>(nrows) * static_cast<std::size_t>(ncols); }
+
+    bool isShare() const { return !slots.empty(); }
+    // Whether the record of cell i is here; only such cells may be asked for.
+    bool holds(int32_t i) const { return slots.empty() || slots[static_cast<std::size_t>(i)] != kNoCell; }
+    // Whether this process computes cell i (every cell, without a share).
+    bool owns(int32_t i) const {
+        return slots.empty() || (holds(i) && owners[static_cast<std::size_t>(slots[static_cast<std::size_t>(i)])] == rank);
+    }
+    // The process that computes held cell i.
+    int32_t ownerOf(int32_t i) const { return slots.empty() ? rank : owners[slotOf(i)]; }
+    Cell& cell(int32_t i) { return cells[slotOf(i)]; }
+    const Cell& cell(int32_t i) const { return cells[slotOf(i)]; }
+
+    // The topography of any cell, held or not.
+    int32_t flowAccAt(int32_t i) const { return slots.empty() ? cell(i).flowAcc : flowAccs[static_cast<std::size_t>(i)]; }
+    int32_t riverNumAt(int32_t i) const { return slots.empty() ? cell(i).riverNum : riverNums[static_cast<std::size_t>(i)]; }
+    int32_t flowDirAt(int32_t i) const { return slots.empty() ? cell(i).flowDir : flowDirs[static_cast<std::size_t>(i)]; }
+    float elevationAt(int32_t i) const { return slots.empty() ? cell(i).elevation : elevations[static_cast<std::size_t>(i)]; }
+    int32_t rainPointAt(int32_t i) const { return slots.empty() ? cell(i).rainPoint : rainPoints[static_cast<std::size_t>(i)]; }
+    bool isEdgeAt(int32_t i) const {
+        const int32_t r = rowOf(i), c = colOf(i);
+        return r == 0 || r == nrows - 1 || c == 0 || c == ncols - 1;
+    }
+
+private:
+    std::size_t slotOf(int32_t i) const {
+        return static_cast<std::size_t>(slots.empty() ? i : slots[static_cast<std::size_t>(i)]);
+    }
 };
+
+// The four topography rasters as read, per grid index (row 0 north).
+struct TopographyRasters {
+    std::vector<float> elevation;
+    std::vector<int32_t> flowDir, flowAcc, riverNum;
+};
+
+// The cell that cell (r, c) of a grid of nrows x ncols drains into by flow
+// code `code`; kNoCell for codes outside 1..8 and for codes pointing out of the grid.
+int32_t downstreamOf(int r, int c, int code, int nrows, int ncols);
 
 // Sets the downstream link of cell (r, c) from its flow code; codes outside
 // 1..8, and codes pointing out of the grid, leave it empty.
@@ -151,6 +200,27 @@ std::vector<int32_t> readRiverList(std::istream& countPass, std::istream& readPa
 // The four rasters of "./topoData/": geometry, flow codes, accumulation, river
 // numbers, then the links. Requires a grid of params.nrows x params.ncols.
 void readTopography(CellGrid& grid, const ModelParams& params);
+
+// Reads the four rasters of "./topoData/" and checks them as readTopography
+// does (the same messages, in the same order), without building a grid.
+TopographyRasters readTopographyRasters(const ModelParams& params);
+
+// The cells a share holds (ascending grid indices) and, for each, the process
+// that computes it; chosen from the checked rasters and the downstream link of
+// every cell (kNoCell where there is none).
+struct HeldCells {
+    std::vector<int32_t> cells;
+    std::vector<int32_t> owners;
+};
+
+// Makes `grid` the share `held` of process `rank`: every held cell gets what
+// readTopography gives it, links included (upstream slots count every cell
+// draining into it, held or not); the share keeps the rasters for the rest.
+void shareTopography(CellGrid& grid, TopographyRasters&& rasters, const HeldCells& held, int32_t rank,
+                     const ModelParams& params);
+
+// Per grid index, the cell it drains into, as the links of the grid would be.
+std::vector<int32_t> downstreamLinks(const TopographyRasters& rasters, int nrows, int ncols);
 
 // Builds the links from the flow codes already stored in the grid; rejects an
 // invalid flow code on a simulated, non-border cell.

@@ -58,7 +58,7 @@ UpstreamSeries upstreamSeriesOf(const CellGrid& grid, const Cell& cell) {
     upstream.count = cell.numUpstream;
     for (int k = 0; k < cell.numUpstream; ++k) {
         const std::size_t slot = static_cast<std::size_t>(k);
-        upstream.series[slot] = grid.cells[static_cast<std::size_t>(cell.upstream[slot])].dischargeSeries.data();
+        upstream.series[slot] = grid.cell(cell.upstream[slot]).dischargeSeries.data();
     }
     return upstream;
 }

@@ -47,10 +47,18 @@ double gridMemoryBytes(const ModelParams& p) {
     return cells * perCell + points * (static_cast<double>(sizeof(RainPoint)) + observations * 4.0);
 }
 
+double shareMemoryBytes(const ModelParams& p) {
+    const double cells = static_cast<double>(p.ncols) * static_cast<double>(p.nrows);
+    const double points = static_cast<double>(p.rainCols) * static_cast<double>(p.rainRows);
+    const double observations = static_cast<double>(p.days) * 24.0 * static_cast<double>(p.obsPerHour);
+    // Rasters, slots and rainfall points kept; the partition's work arrays.
+    return cells * (24.0 + 64.0) + points * (static_cast<double>(sizeof(RainPoint)) + observations * 4.0);
+}
+
 double modelMemoryBytes(const CellGrid& grid, const ModelParams& p) {
     const double steps = static_cast<double>(p.days) * 24.0 * static_cast<double>(p.stepsPerHour);
     const double nodes = static_cast<double>(p.spaceSteps) + 1.0;
-    const double cells = static_cast<double>(grid.cells.size());
+    const double cells = static_cast<double>(grid.cellCount());
     const double hours = static_cast<double>(p.days) * 24.0;
     double setUp = 0.0, bytes = 0.0;
     for (const Cell& cell : grid.cells) {
@@ -64,7 +72,7 @@ double modelMemoryBytes(const CellGrid& grid, const ModelParams& p) {
     bytes += std::min(setUp, kLiveSeries) * steps * 4.0;
     // The discharge files: a batch of finished cells' values, a frame to
     // start them and a frame span to patch.
-    bytes += std::min(static_cast<double>(dischargeBatchBytes(grid.cells.size())), setUp * hours * kValuesPerHour * 4.0);
+    bytes += std::min(static_cast<double>(dischargeBatchBytes(grid.cellCount())), setUp * hours * kValuesPerHour * 4.0);
     bytes += 2.0 * cells * 4.0;
     return bytes;
 }

@@ -18,6 +18,10 @@ double availableMemoryBytes();
 // Bytes of the grid, the rainfall grid and the set-up temporaries.
 double gridMemoryBytes(const ModelParams& params);
 
+// The same for a share of the grid, before its cells are chosen: the rasters
+// kept for every cell, the rainfall grid and the temporaries of the choice.
+double shareMemoryBytes(const ModelParams& params);
+
 // Bytes of the node arrays and tasks of the set-up cells, the series alive at
 // once in the time loop, and the discharge files' buffers.
 double modelMemoryBytes(const CellGrid& grid, const ModelParams& params);

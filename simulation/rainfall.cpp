@@ -85,11 +85,15 @@ bool cacheHeaderFits(const RainCacheHeader& a, const RainCacheHeader& b) {
            near(a.rainLat0, b.rainLat0) && near(a.xllcorner, b.xllcorner) && near(a.yllcorner, b.yllcorner);
 }
 
-std::vector<int32_t> mapRainPoints(const CellGrid& grid, const RainGrid& rain) {
+namespace {
+
+// The mapping of every cell, whose centre `centreOf(k)` gives as a Cell.
+template <typename CentreOf>
+std::vector<int32_t> mapPoints(const CellGrid& grid, const RainGrid& rain, CentreOf centreOf) {
     const RainPointIndex index = makeRainPointIndex(rain);
-    std::vector<int32_t> pointOf(grid.cells.size());
-    for (std::size_t k = 0; k < grid.cells.size(); ++k) {
-        const Cell& cell = grid.cells[k];
+    std::vector<int32_t> pointOf(grid.cellCount());
+    for (std::size_t k = 0; k < pointOf.size(); ++k) {
+        const Cell& cell = centreOf(k);
         const RainPointChoice choice = nearestRainPoint(index, cell.latSec, cell.lonSec);
         if (!choice.found()) {
             throw InputError("Error: no rainfall point lies within reach of the cell at " +
@@ -99,6 +103,12 @@ std::vector<int32_t> mapRainPoints(const CellGrid& grid, const RainGrid& rain) {
         pointOf[k] = choice.i * rain.rainCols + choice.j;
     }
     return pointOf;
+}
+
+}  // namespace
+
+std::vector<int32_t> mapRainPoints(const CellGrid& grid, const RainGrid& rain) {
+    return mapPoints(grid, rain, [&](std::size_t k) -> const Cell& { return grid.cells[k]; });
 }
 
 bool readRainCache(const std::string& path, const RainCacheHeader& current, std::vector<int32_t>& pointOf) {
@@ -157,7 +167,8 @@ void writeRainCache(std::ostream& file, const RainCacheHeader& h, const std::vec
     file.write(block.data(), static_cast<std::streamsize>(block.size()));
 }
 
-void connectRainfall(CellGrid& grid, const RainGrid& rain, const ModelParams& params, std::ostream& out) {
+void connectRainfall(CellGrid& grid, const RainGrid& rain, const ModelParams& params, std::ostream& out,
+                     bool mayWrite) {
     out << "Connect rainfall data to grid cell\n";
     const RainCacheHeader header = rainCacheHeader(params);
     std::vector<int32_t> pointOf;
@@ -165,12 +176,33 @@ void connectRainfall(CellGrid& grid, const RainGrid& rain, const ModelParams& pa
         out << "Read ROF data from " << kRainCachePath << '\n';
     } else {
         out << "Make ROF data " << kRainCachePath << '\n';
-        std::ofstream file(kRainCachePath, std::ios::binary);
-        if (!file) throw InputError(std::string(kRainCachePath) + " cannot open.\n");
+        std::ofstream file;
+        if (mayWrite) {
+            file.open(kRainCachePath, std::ios::binary);
+            if (!file) throw InputError(std::string(kRainCachePath) + " cannot open.\n");
+        }
         // The whole mapping is found before any record is written, so a cell
         // without a point leaves an empty cache rather than a fitting header over partial records.
-        pointOf = mapRainPoints(grid, rain);
-        writeRainCache(file, header, pointOf);
+        if (grid.isShare()) {
+            // Cells that are not held get their centre from a record made for the purpose.
+            Cell centre;
+            pointOf = mapPoints(grid, rain, [&](std::size_t k) -> const Cell& {
+                const int32_t i = static_cast<int32_t>(k);
+                if (grid.holds(i)) return grid.cell(i);
+                centre.setGeometry(grid.rowOf(i), grid.colOf(i), grid.nrows, grid.ncols, params.yllcorner,
+                                   params.xllcorner, 0.0f, params.scale);
+                return centre;
+            });
+        } else {
+            pointOf = mapRainPoints(grid, rain);
+        }
+        if (mayWrite) writeRainCache(file, header, pointOf);
+    }
+    if (grid.isShare()) {
+        for (std::size_t k = 0; k < pointOf.size(); ++k)
+            if (grid.holds(static_cast<int32_t>(k))) grid.cell(static_cast<int32_t>(k)).rainPoint = pointOf[k];
+        grid.rainPoints = std::move(pointOf);
+        return;
     }
     for (std::size_t k = 0; k < grid.cells.size(); ++k) grid.cells[k].rainPoint = pointOf[k];
 }
@@ -264,9 +296,9 @@ std::vector<double> rainTotals(const CellGrid& grid, const RainGrid& rain) {
         for (const float value : rain.points[p].rainSeries) sum += static_cast<double>(value) / perHour;
         pointTotal[p] = sum;
     }
-    std::vector<double> totals(grid.cells.size(), 0.0);
-    for (std::size_t k = 0; k < grid.cells.size(); ++k) {
-        const int32_t p = grid.cells[k].rainPoint;
+    std::vector<double> totals(grid.cellCount(), 0.0);
+    for (std::size_t k = 0; k < totals.size(); ++k) {
+        const int32_t p = grid.rainPointAt(static_cast<int32_t>(k));
         if (p >= 0 && static_cast<std::size_t>(p) < pointTotal.size()) {
             totals[k] = pointTotal[static_cast<std::size_t>(p)];
         }

@@ -98,7 +98,11 @@ void writeRainCache(std::ostream& file, const RainCacheHeader& header, const std
 // included, its rainfall point: from "./temp/setROFCell.dat" when it fits
 // ("Read ROF data from ..."), else by the nearest-point search, rewriting the
 // cache ("Make ROF data ..."). Requires the cell geometry (readTopography).
-void connectRainfall(CellGrid& grid, const RainGrid& rain, const ModelParams& params, std::ostream& out);
+// In a share (CellGrid::slots), the held cells get their points and the share
+// keeps every cell's. Without `mayWrite` the cache is only read (another
+// process writes it): a cache that does not fit is computed anew, not written.
+void connectRainfall(CellGrid& grid, const RainGrid& rain, const ModelParams& params, std::ostream& out,
+                     bool mayWrite = true);
 
 // ---- Rainfall series ------------------------------------------------------
 

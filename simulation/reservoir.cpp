@@ -48,10 +48,12 @@ std::vector<Reservoir> readReservoirs(CellGrid& grid, const std::vector<int32_t>
             reservoir.cell = structureCellOf(grid, riverNumList, columnNumber, rowNumber, "reservoir " + reservoir.name);
             reservoir.rowIndex = grid.rowOf(reservoir.cell);
             reservoir.columnIndex = grid.colOf(reservoir.cell);
-            Cell& cell = grid.cells[static_cast<std::size_t>(reservoir.cell)];
+            // A share marks and equips only the cells it holds.
+            Cell* cell = grid.holds(reservoir.cell) ? &grid.cell(reservoir.cell) : nullptr;
             requireMemory(static_cast<double>(record) * reservoirMemoryBytes(params), available);
-            cell.kind = kReservoirCell;
-            allocateStructureSeries(cell, params.days, params.stepsPerHour);
+            if (cell != nullptr) cell->kind = kReservoirCell;
+            if (cell != nullptr && grid.owns(reservoir.cell))
+                allocateStructureSeries(*cell, params.days, params.stepsPerHour);
             reservoir.prevInflow = 0.0;
             reservoir.outflow = 0.0;
             // A negative constant has no storage meaning (and 2k + dt = 0 would divide by zero).
@@ -59,7 +61,8 @@ std::vector<Reservoir> readReservoirs(CellGrid& grid, const std::vector<int32_t>
                 throw InputError("Error: reservoir " + reservoir.name + " has the negative storage constant k=" +
                                  std::to_string(k) + ".\n");
             }
-            setStorageConstant(reservoir, k, cell.stepSeconds);
+            // Every computed cell has the step of the parameter file.
+            setStorageConstant(reservoir, k, cell != nullptr ? cell->stepSeconds : params.stepSeconds);
             out << reservoir.name << " k=" << reservoir.k << '\n';
             reservoirs.push_back(std::move(reservoir));
         }
@@ -82,8 +85,9 @@ void writeReservoirTables(const std::vector<Reservoir>& reservoirs, const CellGr
                           std::ostream& out) {
     out << "Write ./output/resData/resIQ.dat\n";
     for (const Reservoir& reservoir : reservoirs) {
-        writeHourlyTable("./output/resData/" + reservoir.name + "IQ.dat",
-                         grid.cells[static_cast<std::size_t>(reservoir.cell)], params.days, params.stepsPerHour,
+        if (!grid.owns(reservoir.cell)) continue;  // a share writes the tables of the reservoirs it computes
+        writeHourlyTable("./output/resData/" + reservoir.name + "IQ.dat", grid.cell(reservoir.cell), params.days,
+                         params.stepsPerHour,
                          [](std::ostream&, int, int) {});
     }
 }

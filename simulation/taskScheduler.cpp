@@ -1,5 +1,6 @@
 #include "taskScheduler.h"
 
+#include <chrono>
 #include <condition_variable>
 #include <mutex>
 #include <queue>
@@ -38,14 +39,29 @@ struct SchedulerState {
             if (waitingFor[static_cast<std::size_t>(t)] == 0) ready.emplace(g.priority[static_cast<std::size_t>(t)], t);
     }
 
-    // Takes the next ready task, waiting for one; -1 once every task has finished.
-    int32_t take() {
+    // Takes the next ready task, waiting for one; -1 once every task has
+    // finished. With `pollAfter`, gives up after that long with -2.
+    int32_t take(bool timed, std::chrono::microseconds pollAfter) {
         std::unique_lock<std::mutex> lock(mutex);
-        readyOrDone.wait(lock, [&] { return !ready.empty() || unfinished == 0; });
+        const auto readyNow = [&] { return !ready.empty() || unfinished == 0; };
+        if (!timed) {
+            readyOrDone.wait(lock, readyNow);
+        } else if (!readyOrDone.wait_for(lock, pollAfter, readyNow)) {
+            return -2;
+        }
         if (ready.empty()) return -1;
         const int32_t t = ready.top().second;
         ready.pop();
         return t;
+    }
+
+    // One dependency of task t is met from outside the graph.
+    void release(int32_t t) {
+        std::lock_guard<std::mutex> lock(mutex);
+        if (--waitingFor[static_cast<std::size_t>(t)] == 0) {
+            ready.emplace(graph.priority[static_cast<std::size_t>(t)], t);
+            readyOrDone.notify_one();
+        }
     }
 
     // Records that task t has returned and releases the tasks that waited only for it.
@@ -66,12 +82,25 @@ struct SchedulerState {
 
 }  // namespace
 
-void runTaskGraph(const TaskGraph& graph, int threads, const std::function<void(int32_t)>& run) {
+void runTaskGraph(const TaskGraph& graph, int threads, const std::function<void(int32_t)>& run,
+                  const PollWork& poll) {
     SchedulerState state(graph);
+    std::mutex polling;  // one poller at a time
+    const ReleaseTask release = [&](int32_t t) { state.release(t); };
+    const auto pollOnce = [&](bool idle) {
+        std::unique_lock<std::mutex> lock(polling, std::try_to_lock);
+        if (lock.owns_lock()) poll(idle, release);
+    };
+    const bool timed = static_cast<bool>(poll);
     auto work = [&] {
-        for (int32_t t = state.take(); t >= 0; t = state.take()) {
-            run(t);
-            state.finish(t);
+        for (;;) {
+            const int32_t t = state.take(timed, std::chrono::microseconds(200));
+            if (t == -1) break;
+            if (t >= 0) {
+                run(t);
+                state.finish(t);
+            }
+            if (timed) pollOnce(t < 0);
         }
     };
     std::vector<std::thread> workers;

@@ -26,7 +26,18 @@ struct TaskGraph {
 // dependency counts from them; `priority` is left as it is.
 void setDependencies(TaskGraph& graph, int32_t tasks, const std::vector<std::pair<int32_t, int32_t>>& edges);
 
+// Releases task t from one dependency that is not a task of the graph (for
+// example a series arriving from another process).
+using ReleaseTask = std::function<void(int32_t t)>;
+
+// Called by one worker at a time after each task it has run and, while no task
+// is ready, every few hundred microseconds (`idle` true); it may release tasks.
+using PollWork = std::function<void(bool idle, const ReleaseTask& release)>;
+
 // Runs every task of `graph` once, `run(t)` on one of `threads` worker
 // threads, each only after all tasks it depends on have returned. Requires an
 // acyclic graph and a `run` that does not throw. Returns when all have run.
-void runTaskGraph(const TaskGraph& graph, int threads, const std::function<void(int32_t)>& run);
+// A task whose dependency count exceeds its tasks of the graph waits for as
+// many releases by `poll`, which must come.
+void runTaskGraph(const TaskGraph& graph, int threads, const std::function<void(int32_t)>& run,
+                  const PollWork& poll = {});

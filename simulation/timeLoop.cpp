@@ -7,12 +7,15 @@
 #include "taskScheduler.h"
 
 #include <atomic>
+#include <chrono>
 #include <climits>
 #include <cstdio>
 #include <cmath>
 #include <mutex>
 #include <new>
 #include <ostream>
+#include <thread>
+#include <unordered_map>
 
 bool hourSumsFinite(const std::vector<float>& series, int day, int hour, int stepsPerHour, int stepsPer10min) {
     if (series.empty()) return true;
@@ -65,7 +68,7 @@ void checkOrderFitsGrid(const CalcOrder& order, const CellGrid& grid) {
 
 // The outflow and inflow a dam or reservoir stored must be finite like any other.
 void checkStoredOutflow(const CellGrid& grid, int32_t i, int day, int hour, int step, int stepsPerHour) {
-    const Cell& cell = grid.cells[static_cast<std::size_t>(i)];
+    const Cell& cell = grid.cell(i);
     const std::size_t at = seriesIndex(day, hour, step, stepsPerHour);
     const bool outflowFinite = at >= cell.dischargeSeries.size() || std::isfinite(cell.dischargeSeries[at]);
     const bool inflowFinite = at >= cell.inflowSeries.size() || std::isfinite(cell.inflowSeries[at]);
@@ -82,7 +85,7 @@ void runStructures(CellGrid& grid, int32_t i, std::vector<Structure>& structures
                    const UpstreamSeries& upstream, const RainGrid& rain, const ModelParams& params,
                    std::string& log) {
     const int row = grid.rowOf(i), column = grid.colOf(i);
-    Cell& cell = grid.cells[static_cast<std::size_t>(i)];
+    Cell& cell = grid.cell(i);
     const int tenMinutes = alignedStepsPer10min(params);
     // One line a step, "ihour = H dt = S imin = O": room for all of them at once.
     std::size_t lines = 0;
@@ -114,6 +117,12 @@ void runStructures(CellGrid& grid, int32_t i, std::vector<Structure>& structures
 // How a task ended.
 enum class TaskEnd : uint8_t { kRunning, kDone, kFailed, kOutOfMemory };
 
+// The console text of an entry computed elsewhere and, if it failed, its message.
+struct RemoteText {
+    std::string log;
+    std::string failure;
+};
+
 // Everything the tasks of one run share: the read-only inputs, the plan, and
 // the per-task results that the console printer collects in calculation order.
 struct LoopRun {
@@ -126,48 +135,77 @@ struct LoopRun {
     const CellFinished& cellFinished;
     std::ostream& out;
     ProgressLine* progress;
+    LoopPeers* peers;  // null: one process
     EventPlan plan;
     std::vector<float> zeros;         // the series of a cell that is not computed
     std::vector<char> keepsSeries;    // per cell: a dam or reservoir cell, whose series the tables need
     std::vector<std::atomic<int32_t>> unreadBy;  // per task: readers still to finish
     std::atomic<int32_t> firstFailedEntry{INT32_MAX};
+    int64_t taskCount = 0;  // entries computed by any process
+
+    // Series that arrived from other processes, per remote task; guarded by receivedMutex.
+    std::mutex receivedMutex;
+    std::unordered_map<int32_t, std::vector<float>> received;
 
     // Guarded by printMutex.
     std::mutex printMutex;
     std::vector<std::string> logs;  // per task
     std::vector<TaskEnd> ends;      // per task
     std::vector<std::pair<int32_t, std::string>> failures;  // (task, message)
+    // Process 0: how each entry computed elsewhere ended (kRunning: not known
+    // yet), and the text of those that have any, until printed.
+    std::vector<TaskEnd> remoteEnds;
+    std::unordered_map<int32_t, RemoteText> remoteTexts;
     bool printing = false;
     std::size_t nextEntry = 0;  // first entry not yet printed
     std::size_t nextGroup = 0;  // first group whose line is not yet printed
-    int32_t stoppedAt = kNoTask;  // the failed task the console ends with
+    bool stopped = false;       // the console has reached the failed entry it ends with
+    TaskEnd stopEnd = TaskEnd::kDone;
+    std::string stopMessage;
     int64_t finished = 0;
+
+    // Other processes' end records on their way to process 0; guarded by endsMutex.
+    std::mutex endsMutex;
+    std::vector<char> endsBatch;
+    std::chrono::steady_clock::time_point endsSent = std::chrono::steady_clock::now();
+    int finishedPeers = 0;  // touched by the poller only
 
     LoopRun(CellGrid& g, const CalcOrder& o, const RainGrid& r, const ModelParams& p, std::vector<Dam>& d,
             std::vector<Reservoir>& res, const CellFinished& f, std::ostream& os, ProgressLine* pl,
-            const std::vector<int32_t>& riverNumList)
+            const std::vector<int32_t>& riverNumList, LoopPeers* lp)
         : grid(g), order(o), rain(r), params(p), dams(d), reservoirs(res), cellFinished(f), out(os), progress(pl),
-          plan(planEvent(g, o, riverNumList)),
-          zeros(seriesLength(p.days, p.stepsPerHour), 0.0f), keepsSeries(g.cells.size(), 0),
+          peers(lp), plan(planEvent(g, o, riverNumList)),
+          zeros(seriesLength(p.days, p.stepsPerHour), 0.0f), keepsSeries(g.cellCount(), 0),
           unreadBy(plan.tasks.size()), logs(plan.tasks.size()), ends(plan.tasks.size(), TaskEnd::kRunning) {
         for (const Dam& dam : dams) keepsSeries[static_cast<std::size_t>(dam.cell)] = 1;
         for (const Reservoir& reservoir : reservoirs) keepsSeries[static_cast<std::size_t>(reservoir.cell)] = 1;
         for (std::size_t t = 0; t < plan.tasks.size(); ++t) unreadBy[t].store(plan.tasks[t].readers);
+        for (const char computes : plan.entryComputes) taskCount += computes;
+        if (peers != nullptr && peers->peers.rank == 0) remoteEnds.assign(plan.entryComputes.size(), TaskEnd::kRunning);
     }
+
+    bool prints() const { return peers == nullptr || peers->peers.rank == 0; }
 };
 
 // The upstream series task t reads: its producers' series, zeros elsewhere.
-UpstreamSeries inputsOf(const LoopRun& run, const CellTask& task) {
-    const Cell& cell = run.grid.cells[static_cast<std::size_t>(task.cell)];
+UpstreamSeries inputsOf(LoopRun& run, const CellTask& task) {
+    const Cell& cell = run.grid.cell(task.cell);
     UpstreamSeries upstream;
     upstream.count = cell.numUpstream;
     for (int k = 0; k < cell.numUpstream; ++k) {
         const int32_t producer = task.reads[static_cast<std::size_t>(k)];
-        upstream.series[static_cast<std::size_t>(k)] =
-            producer == kNoTask
-                ? run.zeros.data()
-                : run.grid.cells[static_cast<std::size_t>(run.plan.tasks[static_cast<std::size_t>(producer)].cell)]
-                      .dischargeSeries.data();
+        const float* series = run.zeros.data();
+        if (producer != kNoTask) {
+            const CellTask& from = run.plan.tasks[static_cast<std::size_t>(producer)];
+            if (!from.remote) {
+                series = run.grid.cell(from.cell).dischargeSeries.data();
+            } else {
+                std::lock_guard<std::mutex> lock(run.receivedMutex);
+                const auto it = run.received.find(producer);
+                if (it != run.received.end() && it->second.size() == run.zeros.size()) series = it->second.data();
+            }
+        }
+        upstream.series[static_cast<std::size_t>(k)] = series;
     }
     return upstream;
 }
@@ -175,15 +213,20 @@ UpstreamSeries inputsOf(const LoopRun& run, const CellTask& task) {
 // Frees the series of task t's cell once nobody is left to read it.
 void releaseIfUnread(LoopRun& run, int32_t t) {
     const CellTask& task = run.plan.tasks[static_cast<std::size_t>(t)];
+    if (task.remote) {
+        std::lock_guard<std::mutex> lock(run.receivedMutex);
+        run.received.erase(t);
+        return;
+    }
     if (run.keepsSeries[static_cast<std::size_t>(task.cell)]) return;
-    std::vector<float>().swap(run.grid.cells[static_cast<std::size_t>(task.cell)].dischargeSeries);
+    std::vector<float>().swap(run.grid.cell(task.cell).dischargeSeries);
 }
 
 // The whole event of task t's cell, handed on when it succeeds. Returns the
 // message that stops the run, or an empty string.
 std::string computeTask(LoopRun& run, int32_t t, std::string& log) {
     const CellTask& task = run.plan.tasks[static_cast<std::size_t>(t)];
-    Cell& cell = run.grid.cells[static_cast<std::size_t>(task.cell)];
+    Cell& cell = run.grid.cell(task.cell);
     if (cell.dischargeSeries.empty()) cell.dischargeSeries.assign(run.zeros.size(), 0.0f);
     const UpstreamSeries upstream = inputsOf(run, task);
     try {
@@ -205,7 +248,9 @@ std::string computeTask(LoopRun& run, int32_t t, std::string& log) {
 // Prints, in calculation order, every group line and finished cell's messages
 // that all earlier entries allow; stops for good at the first failed cell.
 // One thread prints at a time; a cell finishing meanwhile is picked up by it.
+// Only process 0 of a distributed run prints.
 void printFinishedPrefix(LoopRun& run) {
+    if (!run.prints()) return;
     std::unique_lock<std::mutex> lock(run.printMutex);
     if (run.printing) return;
     run.printing = true;
@@ -213,7 +258,7 @@ void printFinishedPrefix(LoopRun& run) {
     for (;;) {
         std::string text;
         bool groupLine = false;
-        while (run.stoppedAt == kNoTask) {
+        while (!run.stopped) {
             while (run.nextGroup < run.plan.groupStart.size() && run.plan.groupStart[run.nextGroup] == run.nextEntry) {
                 text += "  " + std::to_string(run.nextEntry + 1) + "/" + std::to_string(run.order.cellCount) +
                         " ends.\n";
@@ -222,16 +267,32 @@ void printFinishedPrefix(LoopRun& run) {
             }
             if (run.nextEntry == entries) break;
             const int32_t t = run.plan.taskOfEntry[run.nextEntry];
-            if (t != kNoTask) {
+            if (run.plan.entryComputes[run.nextEntry] && t != kNoTask && !run.plan.tasks[static_cast<std::size_t>(t)].remote) {
                 const TaskEnd end = run.ends[static_cast<std::size_t>(t)];
                 if (end == TaskEnd::kRunning) break;
                 text += run.logs[static_cast<std::size_t>(t)];
                 std::string().swap(run.logs[static_cast<std::size_t>(t)]);
-                if (end != TaskEnd::kDone) run.stoppedAt = t;
+                if (end != TaskEnd::kDone) {
+                    run.stopped = true;
+                    run.stopEnd = end;
+                    for (auto& [task, message] : run.failures)
+                        if (task == t) run.stopMessage = std::move(message);
+                }
+            } else if (run.plan.entryComputes[run.nextEntry]) {
+                const TaskEnd end = run.remoteEnds[run.nextEntry];
+                if (end == TaskEnd::kRunning) break;
+                const auto it = run.remoteTexts.find(static_cast<int32_t>(run.nextEntry));
+                if (it != run.remoteTexts.end()) text += it->second.log;
+                if (end != TaskEnd::kDone) {
+                    run.stopped = true;
+                    run.stopEnd = end;
+                    if (it != run.remoteTexts.end()) run.stopMessage = std::move(it->second.failure);
+                }
+                if (it != run.remoteTexts.end()) run.remoteTexts.erase(it);
             }
             ++run.nextEntry;
         }
-        if (run.progress != nullptr) showProgress(*run.progress, run.finished, static_cast<int64_t>(run.plan.tasks.size()));
+        if (run.progress != nullptr) showProgress(*run.progress, run.finished, run.taskCount);
         if (text.empty()) break;
         lock.unlock();
         if (run.progress != nullptr) clearBeforeOutput(*run.progress);
@@ -242,10 +303,80 @@ void printFinishedPrefix(LoopRun& run) {
     run.printing = false;
 }
 
+// Lowers the first failing entry known here; true if it was lowered.
+bool lowerFirstFailed(LoopRun& run, int32_t entry) {
+    int32_t seen = run.firstFailedEntry.load();
+    while (entry < seen) {
+        if (run.firstFailedEntry.compare_exchange_weak(seen, entry)) return true;
+    }
+    return false;
+}
+
+std::vector<char> message(PeerMessage kind) { return std::vector<char>(1, static_cast<char>(kind)); }
+
+// Sends the end records collected for process 0.
+void sendEnds(LoopRun& run) {
+    std::vector<char> batch;
+    {
+        std::lock_guard<std::mutex> lock(run.endsMutex);
+        if (run.endsBatch.size() <= 1) return;
+        batch.swap(run.endsBatch);
+        run.endsSent = std::chrono::steady_clock::now();
+    }
+    run.peers->peers.send(0, std::move(batch));
+}
+
+// The end of own task t in a distributed run: its series (or the news that
+// there is none) to the processes that read it, a failure to everybody, and
+// its record to process 0.
+void shareTaskEnd(LoopRun& run, int32_t t, TaskEnd end, bool lowered, const std::string& log,
+                  const std::string& failure) {
+    Peers& peers = run.peers->peers;
+    const CellTask& task = run.plan.tasks[static_cast<std::size_t>(t)];
+    for (int32_t k = run.plan.readerStart[static_cast<std::size_t>(t)]; k < run.plan.readerStart[static_cast<std::size_t>(t) + 1]; ++k) {
+        std::vector<char> bytes = message(end == TaskEnd::kDone ? PeerMessage::kSeries : PeerMessage::kSkipped);
+        putValue(bytes, task.entry);
+        if (end == TaskEnd::kDone) {
+            const std::vector<float>& series = run.grid.cell(task.cell).dischargeSeries;
+            const char* p = reinterpret_cast<const char*>(series.data());
+            bytes.insert(bytes.end(), p, p + series.size() * sizeof(float));
+        } else {
+            putValue(bytes, run.firstFailedEntry.load());
+        }
+        peers.send(run.plan.readerRanks[static_cast<std::size_t>(k)], std::move(bytes));
+    }
+    if (lowered) {
+        for (int to = 0; to < peers.ranks; ++to) {
+            if (to == peers.rank) continue;
+            std::vector<char> bytes = message(PeerMessage::kStop);
+            putValue(bytes, task.entry);
+            peers.send(to, std::move(bytes));
+        }
+    }
+    if (peers.rank == 0) return;
+    bool now = end == TaskEnd::kFailed || end == TaskEnd::kOutOfMemory;
+    {
+        std::lock_guard<std::mutex> lock(run.endsMutex);
+        if (run.endsBatch.empty()) run.endsBatch = message(PeerMessage::kEnds);
+        putValue(run.endsBatch, task.entry);
+        putValue(run.endsBatch, static_cast<uint8_t>(end));
+        putValue(run.endsBatch, static_cast<uint32_t>(log.size()));
+        run.endsBatch.insert(run.endsBatch.end(), log.begin(), log.end());
+        putValue(run.endsBatch, static_cast<uint32_t>(failure.size()));
+        run.endsBatch.insert(run.endsBatch.end(), failure.begin(), failure.end());
+        // Batches keep the messages few; process 0 waits for them to print, so they do not wait long.
+        now = now || run.endsBatch.size() >= (std::size_t{1} << 16) ||
+              std::chrono::steady_clock::now() - run.endsSent > std::chrono::milliseconds(200);
+    }
+    if (now) sendEnds(run);
+}
+
 // The body of task t on a worker thread.
 void runTask(LoopRun& run, int32_t t) {
     const CellTask& task = run.plan.tasks[static_cast<std::size_t>(t)];
+    if (task.remote) return;  // its series has arrived (or the news that none will)
     TaskEnd end = TaskEnd::kDone;
+    bool lowered = false;
     std::string log, failure;
     // After a failure only the cells before it in calculation order still matter.
     if (task.entry < run.firstFailedEntry.load()) {
@@ -257,14 +388,13 @@ void runTask(LoopRun& run, int32_t t) {
         } catch (const std::length_error&) {
             end = TaskEnd::kOutOfMemory;
         }
-        if (end != TaskEnd::kDone) {
-            int32_t seen = run.firstFailedEntry.load();
-            while (task.entry < seen && !run.firstFailedEntry.compare_exchange_weak(seen, task.entry)) {
-            }
-        }
+        if (end != TaskEnd::kDone) lowered = lowerFirstFailed(run, task.entry);
+    } else {
+        end = TaskEnd::kFailed;  // skipped: never printed, as the console stops before it
     }
+    if (run.peers != nullptr) shareTaskEnd(run, t, end, lowered, log, failure);
     // A finished reader may free what it read; a series nobody reads goes at once.
-    const Cell& cell = run.grid.cells[static_cast<std::size_t>(task.cell)];
+    const Cell& cell = run.grid.cell(task.cell);
     for (int k = 0; k < cell.numUpstream; ++k) {
         const int32_t producer = task.reads[static_cast<std::size_t>(k)];
         if (producer != kNoTask && run.unreadBy[static_cast<std::size_t>(producer)].fetch_sub(1) == 1)
@@ -273,12 +403,90 @@ void runTask(LoopRun& run, int32_t t) {
     if (task.readers == 0) releaseIfUnread(run, t);
     {
         std::lock_guard<std::mutex> lock(run.printMutex);
-        run.logs[static_cast<std::size_t>(t)] = std::move(log);
+        if (run.prints()) run.logs[static_cast<std::size_t>(t)] = std::move(log);  // the others have sent theirs
         run.ends[static_cast<std::size_t>(t)] = end;
-        if (end == TaskEnd::kFailed) run.failures.emplace_back(t, std::move(failure));
+        if (end == TaskEnd::kFailed && !failure.empty()) run.failures.emplace_back(t, std::move(failure));
         ++run.finished;
     }
     printFinishedPrefix(run);
+}
+
+// Process 0: the end records of another process.
+void takeEnds(LoopRun& run, const std::vector<char>& bytes) {
+    std::size_t at = 1;
+    {
+        std::lock_guard<std::mutex> lock(run.printMutex);
+        while (at < bytes.size()) {
+            const int32_t entry = takeValue<int32_t>(bytes, at);
+            run.remoteEnds[static_cast<std::size_t>(entry)] = static_cast<TaskEnd>(takeValue<uint8_t>(bytes, at));
+            RemoteText record;
+            const uint32_t logSize = takeValue<uint32_t>(bytes, at);
+            record.log.assign(bytes.data() + at, logSize);
+            at += logSize;
+            const uint32_t failureSize = takeValue<uint32_t>(bytes, at);
+            record.failure.assign(bytes.data() + at, failureSize);
+            at += failureSize;
+            // Most cells have nothing to say; only text is kept by entry.
+            if (!record.log.empty() || !record.failure.empty()) run.remoteTexts[entry] = std::move(record);
+            ++run.finished;
+        }
+    }
+    printFinishedPrefix(run);
+}
+
+// Takes every message that has arrived from the other processes.
+void pollPeers(LoopRun& run, const ReleaseTask& release) {
+    run.peers->peers.poll([&](int, std::vector<char>& bytes) {
+        if (bytes.empty()) return;
+        std::size_t at = 1;
+        switch (static_cast<PeerMessage>(bytes[0])) {
+            case PeerMessage::kSeries:
+            case PeerMessage::kSkipped: {
+                const int32_t entry = takeValue<int32_t>(bytes, at);
+                const int32_t t = run.plan.taskOfEntry[static_cast<std::size_t>(entry)];
+                if (static_cast<PeerMessage>(bytes[0]) == PeerMessage::kSeries) {
+                    std::vector<float> series(run.zeros.size());
+                    const std::size_t size = std::min(bytes.size() - at, series.size() * sizeof(float));
+                    std::copy(bytes.begin() + static_cast<std::ptrdiff_t>(at),
+                              bytes.begin() + static_cast<std::ptrdiff_t>(at + size), reinterpret_cast<char*>(series.data()));
+                    std::lock_guard<std::mutex> lock(run.receivedMutex);
+                    run.received[t] = std::move(series);
+                } else {
+                    lowerFirstFailed(run, takeValue<int32_t>(bytes, at));
+                }
+                if (release) release(t);
+                break;
+            }
+            case PeerMessage::kEnds:
+                takeEnds(run, bytes);
+                break;
+            case PeerMessage::kStop:
+                lowerFirstFailed(run, takeValue<int32_t>(bytes, at));
+                break;
+            case PeerMessage::kFinished:
+                ++run.finishedPeers;
+                break;
+            default:
+                run.peers->otherMessage(bytes);
+                break;
+        }
+    });
+}
+
+// After the last own task: tells every other process, and takes messages
+// until every other process has said the same, so nothing of the loop is
+// left on its way anywhere.
+void finishWithPeers(LoopRun& run) {
+    Peers& peers = run.peers->peers;
+    if (run.peers->finishing) run.peers->finishing();
+    sendEnds(run);
+    for (int to = 0; to < peers.ranks; ++to)
+        if (to != peers.rank) peers.send(to, message(PeerMessage::kFinished));
+    while (run.finishedPeers < peers.ranks - 1) {
+        pollPeers(run, {});
+        if (run.finishedPeers < peers.ranks - 1) std::this_thread::sleep_for(std::chrono::microseconds(200));
+    }
+    peers.flush();
 }
 
 }  // namespace
@@ -316,15 +524,27 @@ std::string nonFiniteMessage(const CellGrid& grid, int32_t i, const EventStop& s
 void runTimeLoop(CellGrid& grid, const CalcOrder& order, const std::vector<int32_t>& riverNumList,
                  const RainGrid& rain, const ModelParams& params, std::vector<Dam>& dams,
                  std::vector<Reservoir>& reservoirs, const CellFinished& finished, int threads, std::ostream& out,
-                 ProgressLine* progress) {
+                 ProgressLine* progress, LoopPeers* peers) {
     checkOrderFitsGrid(order, grid);
-    LoopRun run(grid, order, rain, params, dams, reservoirs, finished, out, progress, riverNumList);
-    runTaskGraph(run.plan.graph, threads, [&](int32_t t) { runTask(run, t); });
+    LoopRun run(grid, order, rain, params, dams, reservoirs, finished, out, progress, riverNumList, peers);
+    PollWork poll;
+    if (peers != nullptr) {
+        poll = [&](bool idle, const ReleaseTask& release) {
+            pollPeers(run, release);
+            if (idle && peers->peers.rank != 0) sendEnds(run);
+        };
+    }
+    runTaskGraph(run.plan.graph, threads, [&](int32_t t) { runTask(run, t); }, poll);
+    if (peers != nullptr) finishWithPeers(run);
     printFinishedPrefix(run);  // the trailing group lines of an order without tasks
     if (progress != nullptr) clearProgress(*progress);
     out.flush();
-    if (run.stoppedAt == kNoTask) return;
-    if (run.ends[static_cast<std::size_t>(run.stoppedAt)] == TaskEnd::kOutOfMemory) throw std::bad_alloc();
-    for (auto& [task, message] : run.failures)
-        if (task == run.stoppedAt) throw InputError(std::move(message));
+    if (peers != nullptr) {
+        // Every process learns whether the run stops; process 0 alone says why.
+        const int64_t first = peers->peers.minimum(run.firstFailedEntry.load());
+        if (first != INT32_MAX && peers->peers.rank != 0) throw InputError("");
+    }
+    if (!run.stopped) return;
+    if (run.stopEnd == TaskEnd::kOutOfMemory) throw std::bad_alloc();
+    throw InputError(std::move(run.stopMessage));
 }

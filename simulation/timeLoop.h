@@ -16,6 +16,7 @@
 #include "dam.h"
 #include "grid.h"
 #include "kinematicWave.h"
+#include "peers.h"
 #include "rainfall.h"
 #include "reservoir.h"
 
@@ -61,6 +62,15 @@ EventStop runCellEvent(Cell& cell, const UpstreamSeries& upstream, const RainGri
 // The message that stops the run when cell i's flow leaves the finite numbers.
 std::string nonFiniteMessage(const CellGrid& grid, int32_t i, const EventStop& stop);
 
+// What a process of a distributed run brings to the loop: its peers, what it
+// does with messages that are not the loop's own (they arrive while the loop
+// runs), and what it sends before it tells the others it has finished.
+struct LoopPeers {
+    Peers& peers;
+    std::function<void(std::vector<char>& bytes)> otherMessage;
+    std::function<void()> finishing;
+};
+
 // Runs every computed cell of the calculation order (border cells and cells of
 // rivers not in `riverNumList` are skipped) on `threads` threads, printing the
 // group lines and the cells' messages in calculation order, and hands each
@@ -69,7 +79,13 @@ std::string nonFiniteMessage(const CellGrid& grid, int32_t i, const EventStop& s
 // cells keep theirs for the tables. Throws InputError with the serial run's
 // message when a cell's event fails, after printing everything before it.
 // `progress`, when given, is updated as cells finish.
+//
+// With `peers`, `grid` is a share and this process computes the cells it owns:
+// each finished series goes to the processes whose cells read it, and each
+// cell's end and console text to process 0, which alone prints. Every process
+// returns, or throws, together: process 0 with the message, the others with
+// an empty one.
 void runTimeLoop(CellGrid& grid, const CalcOrder& order, const std::vector<int32_t>& riverNumList,
                  const RainGrid& rain, const ModelParams& params, std::vector<Dam>& dams,
                  std::vector<Reservoir>& reservoirs, const CellFinished& finished, int threads, std::ostream& out,
-                 ProgressLine* progress = nullptr);
+                 ProgressLine* progress = nullptr, LoopPeers* peers = nullptr);

@@ -1,0 +1,98 @@
+// runoffSimMpi: the runoffSim of a project, run by every process of an MPI
+// job; see --help. Process 0 talks on the console, the others stay silent.
+
+#include "clusterShare.h"
+#include "consoleProgram.h"
+#include "driver.h"
+#include "mpiPeers.h"
+#include "programInfo.h"
+#include "progressLine.h"
+
+#include <mpi.h>
+#include <sched.h>
+
+#include <iostream>
+#include <ostream>
+#include <streambuf>
+#include <string>
+#include <vector>
+
+namespace {
+
+const char* const kUsage =
+    "Usage: runoffSimMpi [--threads T], started as mpirun -np N runoffSimMpi (or srun)\n"
+    "Runs the flood event of the project in the current directory, as runoffSim\n"
+    "does, on N processes (MPI ranks) of T threads each: every file and process\n"
+    "0's console are those of runoffSim. The project directory must be on a file\n"
+    "system that every process sees.\n"
+    "\n"
+    "  --threads T  compute cells on T threads in each process (T >= 1); the\n"
+    "               default is every processor the process may run on.\n"
+    "  --help       print this text.\n"
+    "  --version    print the version.\n";
+
+// A stream that drops everything: the console of the processes other than 0.
+struct NullBuffer : std::streambuf {
+    int overflow(int c) override { return traits_type::not_eof(c); }
+    std::streamsize xsputn(const char*, std::streamsize n) override { return n; }
+};
+
+// Processors this process may run on (mpirun may bind it to a few).
+int processorsOfProcess() {
+    cpu_set_t set;
+    if (sched_getaffinity(0, sizeof set, &set) != 0) return 1;
+    const int count = CPU_COUNT(&set);
+    return count > 0 ? count : 1;
+}
+
+int run(int argc, char** argv, int rank) {
+    RunOptions options;
+    try {
+        options = parseRunOptions(std::vector<std::string>(argv + 1, argv + argc), "runoffSimMpi");
+    } catch (const InputError& error) {
+        if (rank == 0) std::cout << error.message;
+        return 1;
+    }
+    if (options.help || options.version) {
+        if (rank == 0) std::cout << (options.help ? std::string(kUsage) : versionLine("runoffSimMpi"));
+        return 0;
+    }
+    if (!options.threadsGiven) options.threads = processorsOfProcess();
+
+    MpiPeers transport;
+    Peers peers = makeMpiPeers(transport);
+    RunShare share{peers, [&](const TopographyRasters& rasters, const std::vector<int32_t>& rivers,
+                              const ModelParams& params) {
+                       return chooseShare(rasters, rivers, params, peers.rank, peers.ranks);
+                   }};
+    if (rank == 0) {
+        options.progress = progressWanted();
+        return runConsoleProgram([&](std::ostream& out) { return runSimulation(out, options, &share); },
+                                 "Error: not enough memory for this run.\n");
+    }
+    NullBuffer nothing;
+    std::ostream silent(&nothing);
+    try {
+        return runSimulation(silent, options, &share);
+    } catch (const InputError&) {
+        return 1;  // process 0 says why
+    }
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    int provided = 0;
+    MPI_Init_thread(&argc, &argv, MPI_THREAD_SERIALIZED, &provided);
+    int rank = 0;
+    MPI_Comm_rank(MPI_COMM_WORLD, &rank);
+    if (provided < MPI_THREAD_SERIALIZED) {
+        if (rank == 0) std::cout << "Error: this MPI library cannot serve a process of several threads.\n";
+        MPI_Finalize();
+        return 1;
+    }
+    const int status = run(argc, argv, rank);
+    std::cout.flush();
+    MPI_Finalize();
+    return status;
+}
