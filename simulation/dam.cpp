@@ -236,8 +236,9 @@ float hourlyMeanStorage(const Dam& dam, int day, int hour, int stepsPerHour) {
 
 void writeDamTables(const std::vector<Dam>& dams, const CellGrid& grid, const ModelParams& params, std::ostream& out) {
     out << "Write ./output/damData/damIQS.dat\n";
-    for (const Dam& dam : dams) {
-        if (!grid.owns(dam.cell)) continue;  // a share writes the tables of the dams it computes
+    for (std::size_t k = 0; k < dams.size(); ++k) {
+        const Dam& dam = dams[k];
+        if (!writesTable(dams, k, grid)) continue;
         writeHourlyTable("./output/damData/" + dam.name + "IQS.dat", grid.cell(dam.cell),
                          params.days, params.stepsPerHour, [&](std::ostream& table, int day, int hour) {
                              table << '\t' << hourlyMeanStorage(dam, day, hour, params.stepsPerHour);

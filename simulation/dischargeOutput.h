@@ -51,6 +51,18 @@ void writeHourlyTable(const std::string& path, const Cell& cell, int days, int s
     }
 }
 
+// Whether structure k of a dam or reservoir list writes its table: it must
+// sit on a cell this process computes, and no later structure of the list may
+// have its name (that one's table takes the same path and replaces it, so of
+// several processes only the last one's owner writes it, whatever the timing).
+template <typename Structure>
+bool writesTable(const std::vector<Structure>& list, std::size_t k, const CellGrid& grid) {
+    if (!grid.owns(list[k].cell)) return false;
+    for (std::size_t later = k + 1; later < list.size(); ++later)
+        if (list[later].name == list[k].name) return false;
+    return true;
+}
+
 // How the steps of an hour make up its six 10-minute intervals. A step that
 // divides 600 s gives whole runs of steps; any other step length is weighted
 // by the time it overlaps each interval, and the snapshot is the step in

@@ -84,8 +84,9 @@ void route(Reservoir& reservoir, Cell& cell, const UpstreamSeries& upstream, int
 void writeReservoirTables(const std::vector<Reservoir>& reservoirs, const CellGrid& grid, const ModelParams& params,
                           std::ostream& out) {
     out << "Write ./output/resData/resIQ.dat\n";
-    for (const Reservoir& reservoir : reservoirs) {
-        if (!grid.owns(reservoir.cell)) continue;  // a share writes the tables of the reservoirs it computes
+    for (std::size_t k = 0; k < reservoirs.size(); ++k) {
+        const Reservoir& reservoir = reservoirs[k];
+        if (!writesTable(reservoirs, k, grid)) continue;
         writeHourlyTable("./output/resData/" + reservoir.name + "IQ.dat", grid.cell(reservoir.cell), params.days,
                          params.stepsPerHour,
                          [](std::ostream&, int, int) {});

@@ -188,12 +188,19 @@ inline void writeRandomProject(uint64_t seed) {
         const auto& rc = computed[static_cast<std::size_t>(pick(0, static_cast<int>(computed.size()) - 1))];
         return std::to_string(rc.second + 1) + " " + std::to_string(rows - rc.first);
     };
+    // Now and then a structure takes the name of the one before it (its table
+    // replaces that one's); drawn apart, so the rest of the project is the same.
+    std::mt19937_64 namesGen(seed ^ 0x6e616d6573ULL);
+    const auto nameOf = [&](const char* prefix, int k) {
+        const bool repeat = k > 0 && std::uniform_real_distribution<double>(0.0, 1.0)(namesGen) < 0.2;
+        return prefix + std::to_string(repeat ? k - 1 : k);
+    };
     if (!computed.empty() && chance(0.6)) {
         const int count = pick(1, 3);
         std::string list = std::to_string(count) + "\n";
         for (int d = 0; d < count; ++d) {
             const int kind = chance(0.1) ? 3 : pick(0, 2);
-            const std::string name = "dam" + std::to_string(d);
+            const std::string name = nameOf("dam", d);
             list += std::to_string(d + 1) + " " + std::to_string(kind) + " " + structureCell() + " " +
                     text(real(0.0, 3.0)) + " " + text(chance(0.5) ? 0.0 : real(0.0, 5e4)) + " 1000 " +
                     text(real(2e3, 1e5)) + " " + name + "\n";
@@ -211,7 +218,7 @@ inline void writeRandomProject(uint64_t seed) {
         for (int k = 0; k < count; ++k) {
             const int constants[] = {0, stepSeconds / 2, 3600, pick(1, 20000)};
             list += std::to_string(k + 1) + " " + structureCell() + " " + std::to_string(constants[pick(0, 3)]) +
-                    " res" + std::to_string(k) + "\n";
+                    " " + nameOf("res", k) + "\n";
         }
         writeText("input/reservoir.dat", list);
     }
