@@ -101,78 +101,100 @@ void takeValues(DischargeFiles& files, const std::vector<char>& bytes, std::size
 
 }  // namespace
 
-int runSimulation(std::ostream& out, const RunOptions& options, RunShare* share) {
-    const bool first = share == nullptr || share->peers.rank == 0;
-    out << "Reading parameters for runoff simulation.\n";
-    ModelParams params;
-    step(share, [&] { params = readParamFile(out); });
-    out.flush();
+namespace {
 
+// What the main sequence builds, stage by stage, and owns to the end.
+struct Run {
+    RunShare* share;  // null: the whole grid in one process
+    std::ostream& out;
+    bool first;  // the process that prints and writes the common files
+    ModelParams params;
     std::vector<int32_t> riverNumList;
-    double available = 0.0;
-    step(share, [&] {
-        riverNumList = readRiverList(out);
-        requireGridSize(params);
-        available = availableMemoryBytes();
-        requireMemory(share == nullptr ? gridMemoryBytes(params) : shareMemoryBytes(params), available);
-    });
+    double available = 0.0;  // memory the system can give
     CellGrid grid;
     RainGrid rain;
-    step(share, [&] {
-        if (share == nullptr) {
-            grid = CellGrid(params.nrows, params.ncols);
-            rain = makeRainGrid(params);
-            readTopography(grid, params);
+    CalcOrder order;
+    std::vector<Dam> dams;
+    std::vector<Reservoir> reservoirs;
+    DischargeFiles files;
+
+    Run(RunShare* s, std::ostream& o) : share(s), out(o), first(s == nullptr || s->peers.rank == 0) {}
+    // One step of the sequence, taken by every process together.
+    void step(const std::function<void()>& body) { ::step(share, body); }
+    double gridBytes() const { return share == nullptr ? gridMemoryBytes(params) : shareMemoryBytes(params); }
+};
+
+// The parameter file, the river list, the grid (or this process's share of
+// it) with its network, and every cell's rainfall point.
+void readGrid(Run& run) {
+    std::ostream& out = run.out;
+    out << "Reading parameters for runoff simulation.\n";
+    run.step([&] { run.params = readParamFile(out); });
+    out.flush();
+
+    run.step([&] {
+        run.riverNumList = readRiverList(out);
+        requireGridSize(run.params);
+        run.available = availableMemoryBytes();
+        requireMemory(run.gridBytes(), run.available);
+    });
+    run.step([&] {
+        run.rain = makeRainGrid(run.params);
+        if (run.share == nullptr) {
+            run.grid = CellGrid(run.params.nrows, run.params.ncols);
+            readTopography(run.grid, run.params);
             return;
         }
         // Every process reads and checks the whole rasters, then keeps its share.
-        rain = makeRainGrid(params);
-        TopographyRasters rasters = readTopographyRasters(params);
-        const HeldCells held = share->choose(rasters, riverNumList, params);
-        shareTopography(grid, std::move(rasters), held, share->peers.rank, params);
+        TopographyRasters rasters = readTopographyRasters(run.params);
+        const HeldCells held = run.share->choose(rasters, run.riverNumList, run.params);
+        shareTopography(run.grid, std::move(rasters), held, run.share->peers.rank, run.params);
     });
     out.flush();
 
     // The caches in ./temp/ are written by process 0 alone; the others read them after it.
-    step(share, [&] {
-        if (first) connectRainfall(grid, rain, params, out);
+    run.step([&] {
+        if (run.first) connectRainfall(run.grid, run.rain, run.params, out);
     });
-    if (share != nullptr) step(share, [&] {
-        if (!first) connectRainfall(grid, rain, params, out, false);
+    if (run.share != nullptr) run.step([&] {
+        if (!run.first) connectRainfall(run.grid, run.rain, run.params, out, false);
     });
     out.flush();
+}
 
+// The cells' parameters and initial state, the river mouths and the calculation order.
+void setUpCells(Run& run) {
+    std::ostream& out = run.out;
     out << "Set parameter data.\n";
-    step(share, [&] {
-        checkModelParams(params);
-        const double gridBytes = share == nullptr ? gridMemoryBytes(params) : shareMemoryBytes(params);
-        requireMemory(gridBytes + modelMemoryBytes(grid, params), available);
-        setupCells(grid, params, out);
+    run.step([&] {
+        checkModelParams(run.params);
+        requireMemory(run.gridBytes() + modelMemoryBytes(run.grid, run.params), run.available);
+        setupCells(run.grid, run.params, out);
     });
     out << "Set parameter data at the river mouthes.\n";
-    setupMouths(grid);
+    setupMouths(run.grid);
     out.flush();
 
-    CalcOrder order;
-    step(share, [&] {
-        if (first) order = prepareCalcOrder(grid, params, out);
+    run.step([&] {
+        if (run.first) run.order = prepareCalcOrder(run.grid, run.params, out);
     });
-    if (share != nullptr) step(share, [&] {
-        if (!first) order = prepareCalcOrder(grid, params, out, false);
+    if (run.share != nullptr) run.step([&] {
+        if (!run.first) run.order = prepareCalcOrder(run.grid, run.params, out, false);
     });
     out.flush();
+}
 
-    std::vector<Dam> dams;
-    std::vector<Reservoir> reservoirs;
-    DischargeFiles files;
-    step(share, [&] {
-        readRainfall(rain, params, out);
-        dams = readDams(grid, riverNumList, params, out);
-        reservoirs = readReservoirs(grid, riverNumList, params, out);
-        out.flush();
-        if (!first) return;
+// The rainfall series, the dams and the reservoirs; then the room for the
+// results and the discharge files the loop fills.
+void readEventInputs(Run& run) {
+    run.step([&] {
+        readRainfall(run.rain, run.params, run.out);
+        run.dams = readDams(run.grid, run.riverNumList, run.params, run.out);
+        run.reservoirs = readReservoirs(run.grid, run.riverNumList, run.params, run.out);
+        run.out.flush();
+        if (!run.first) return;
         // A run whose results cannot be written stops before the long loop, not after.
-        requireDiskSpace(outputBytes(params, dams.size() + reservoirs.size()),
+        requireDiskSpace(outputBytes(run.params, run.dams.size() + run.reservoirs.size()),
                          writableBytes("./output/", {"./output/discharge10minSnapshot.bin",
                                                      "./output/discharge10minMean.bin",
                                                      "./output/dischargeHourlyMean.bin",
@@ -180,67 +202,98 @@ int runSimulation(std::ostream& out, const RunOptions& options, RunShare* share)
                          "./output/");
         // The discharge files are filled while the cells finish, under temporary
         // names that only a complete run turns into the real ones.
-        openDischargeFiles(files, grid, riverNumList, params, 0);
+        openDischargeFiles(run.files, run.grid, run.riverNumList, run.params, 0);
     });
+}
 
-    out << "\nRunoff simulation starts.\n";
-    std::optional<ProgressLine> progress;
-    if (options.progress && first) progress = startProgress();
-    const TenMinuteLayout layout(params.stepSeconds);
-    const std::size_t valuesPerCell = static_cast<std::size_t>(params.days) * 24 * kValuesPerHour;
-    std::mutex valuesMutex;
-    std::vector<char> valuesBatch;  // a process other than 0: values on their way to process 0
-    const auto sendValues = [&] {
-        std::vector<char> batch;
+// Where the values of finished cells go: into the discharge files, or from a
+// process other than 0 to process 0 in batches.
+struct ValuesToFiles {
+    Run& run;
+    const TenMinuteLayout layout;
+    const std::size_t valuesPerCell;
+    std::mutex mutex;
+    std::vector<char> batch;  // a process other than 0: values on their way to process 0
+
+    explicit ValuesToFiles(Run& r)
+        : run(r), layout(r.params.stepSeconds),
+          valuesPerCell(static_cast<std::size_t>(r.params.days) * 24 * kValuesPerHour) {}
+
+    void send() {
+        std::vector<char> full;
         {
-            std::lock_guard<std::mutex> lock(valuesMutex);
-            batch.swap(valuesBatch);
+            std::lock_guard<std::mutex> lock(mutex);
+            full.swap(batch);
         }
-        if (!batch.empty()) share->peers.send(0, std::move(batch));
-    };
-    const auto toFiles = [&](int32_t cell, const std::vector<float>& series) {
+        if (!full.empty()) run.share->peers.send(0, std::move(full));
+    }
+    void add(int32_t cell, const std::vector<float>& series) {
         thread_local std::vector<float> values;
         values.resize(valuesPerCell);
-        cellStatistics(series, layout, params.days, params.stepsPerHour, values.data());
-        if (first) {
-            addCellValues(files, cell, values.data());
+        cellStatistics(series, layout, run.params.days, run.params.stepsPerHour, values.data());
+        if (run.first) {
+            addCellValues(run.files, cell, values.data());
             return;
         }
         bool full = false;
         {
-            std::lock_guard<std::mutex> lock(valuesMutex);
-            if (valuesBatch.empty()) valuesBatch.push_back(static_cast<char>(PeerMessage::kValues));
-            putValue(valuesBatch, cell);
+            std::lock_guard<std::mutex> lock(mutex);
+            if (batch.empty()) batch.push_back(static_cast<char>(PeerMessage::kValues));
+            putValue(batch, cell);
             const char* p = reinterpret_cast<const char*>(values.data());
-            valuesBatch.insert(valuesBatch.end(), p, p + valuesPerCell * sizeof(float));
-            full = valuesBatch.size() >= kValuesBatchBytes;
+            batch.insert(batch.end(), p, p + valuesPerCell * sizeof(float));
+            full = batch.size() >= kValuesBatchBytes;
         }
-        if (full) sendValues();
-    };
-    std::optional<LoopPeers> loopPeers;
-    if (share != nullptr) {
-        loopPeers.emplace(LoopPeers{share->peers,
-                                    [&](std::vector<char>& bytes) {
-                                        if (first && !bytes.empty() && bytes[0] == static_cast<char>(PeerMessage::kValues))
-                                            takeValues(files, bytes, valuesPerCell);
-                                    },
-                                    sendValues});
+        if (full) send();
     }
-    runTimeLoop(grid, order, riverNumList, rain, params, dams, reservoirs, toFiles, options.threads, out,
-                progress ? &*progress : nullptr, loopPeers ? &*loopPeers : nullptr);
-    out << "\nRunoff simulation ends.\n";
-    out.flush();
+    // Process 0: a batch from another process.
+    void take(std::vector<char>& bytes) {
+        if (run.first && !bytes.empty() && bytes[0] == static_cast<char>(PeerMessage::kValues))
+            takeValues(run.files, bytes, valuesPerCell);
+    }
+};
 
+// The time loop, between its two console lines.
+void runEvent(Run& run, const RunOptions& options) {
+    run.out << "\nRunoff simulation starts.\n";
+    std::optional<ProgressLine> progress;
+    if (options.progress && run.first) progress = startProgress();
+    ValuesToFiles values(run);
+    const CellFinished toFiles = [&](int32_t cell, const std::vector<float>& series) { values.add(cell, series); };
+    std::optional<LoopPeers> loopPeers;
+    if (run.share != nullptr) {
+        loopPeers.emplace(LoopPeers{run.share->peers, [&](std::vector<char>& bytes) { values.take(bytes); },
+                                    [&] { values.send(); }});
+    }
+    runTimeLoop(run.grid, run.order, run.riverNumList, run.rain, run.params, run.dams, run.reservoirs, toFiles,
+                options.threads, run.out, progress ? &*progress : nullptr, loopPeers ? &*loopPeers : nullptr);
+    run.out << "\nRunoff simulation ends.\n";
+    run.out.flush();
+}
+
+// The outputs; false when a discharge file could not be written.
+bool writeResults(Run& run) {
     bool written = true;
-    if (first) {
-        written = writeOutputs(files, grid, rain, params, dams, reservoirs, out);
+    if (run.first) {
+        written = writeOutputs(run.files, run.grid, run.rain, run.params, run.dams, run.reservoirs, run.out);
     } else {
         // The tables of the dams and reservoirs this process computed.
-        writeDamTables(dams, grid, params, out);
-        writeReservoirTables(reservoirs, grid, params, out);
+        writeDamTables(run.dams, run.grid, run.params, run.out);
+        writeReservoirTables(run.reservoirs, run.grid, run.params, run.out);
     }
-    out.flush();
+    run.out.flush();
     // Every process has written what it had to; process 0 alone knows whether the files are good.
-    if (share != nullptr) written = share->peers.minimum(first ? (written ? 1 : 0) : 1) == 1;
-    return written ? 0 : 1;
+    if (run.share != nullptr) written = run.share->peers.minimum(run.first ? (written ? 1 : 0) : 1) == 1;
+    return written;
+}
+
+}  // namespace
+
+int runSimulation(std::ostream& out, const RunOptions& options, RunShare* share) {
+    Run run(share, out);
+    readGrid(run);
+    setUpCells(run);
+    readEventInputs(run);
+    runEvent(run, options);
+    return writeResults(run) ? 0 : 1;
 }
