@@ -91,7 +91,7 @@ TEST(ExportResults, GridsNorthUpAndEqualToTheFramesBitForBit) {
     EXPECT_EQ(NcReader::dim(nc.id, "lat"), static_cast<std::size_t>(kRows));
     EXPECT_EQ(NcReader::dim(nc.id, "lon"), static_cast<std::size_t>(kCols));
     EXPECT_EQ(NcReader::text(nc.id, nullptr, "Conventions"), "CF-1.8");
-    EXPECT_EQ(NcReader::text(nc.id, nullptr, "model_version"), "1.0.0");
+    EXPECT_EQ(NcReader::text(nc.id, nullptr, "model_version"), FLOOD_PROJECT_VERSION);
     EXPECT_EQ(NcReader::text(nc.id, "time", "units"), "minutes since 2024-09-01 06:30:00");
     EXPECT_EQ(NcReader::text(nc.id, "lat", "units"), "degrees_north");
     EXPECT_EQ(NcReader::text(nc.id, "crs", "grid_mapping_name"), "latitude_longitude");
