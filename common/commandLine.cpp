@@ -1,5 +1,7 @@
 #include "commandLine.h"
 
+#include "programInfo.h"
+
 #include <charconv>
 #include <cmath>
 #include <utility>
@@ -17,6 +19,12 @@ bool CommandLine::advance() {
         argument.resize(eq);
     }
     return true;
+}
+
+bool CommandLine::takeInfoOption(bool& help, bool& version) const {
+    if (isHelpOption(argument)) return help = true;
+    if (isVersionOption(argument)) return version = true;
+    return false;
 }
 
 bool CommandLine::isOption() const { return argument.size() > 1 && argument[0] == '-'; }

@@ -5,6 +5,7 @@
 //
 //     CommandLine line(arguments, "prepareTopography");
 //     while (line.advance()) {
+//         if (line.takeInfoOption(options.help, options.version)) continue;
 //         if (line.argument == "-m" || line.argument == "--min-cells") options.minCells = line.positiveCount(line.value());
 //         else if (line.isOption()) throw line.error("unknown option " + line.argument + ".");
 //         else ... a plain argument ...
@@ -31,6 +32,8 @@ struct CommandLine {
     bool advance();
     // Whether the current argument looks like an option ("-x", "--name").
     bool isOption() const;
+    // Sets `help` for "-h"/"--help" and `version` for "--version"; false for any other argument.
+    bool takeInfoOption(bool& help, bool& version) const;
     // The value of the current option: the attached one, else the next argument.
     std::string value();
     // A value of the current option as a whole number of at least 1.

@@ -3,7 +3,6 @@
 #include "exportRun.h"
 #include "commandLine.h"
 #include "inputError.h"
-#include "programInfo.h"
 #include "netcdfWriter.h"
 #include "temporaryFile.h"
 #if FLOOD_HAVE_GDAL
@@ -45,11 +44,8 @@ ExportOptions parseExportOptions(const std::vector<std::string>& args) {
     CommandLine line(args, "exportResults");
     while (line.advance()) {
         const std::string& arg = line.argument;
-        if (isHelpOption(arg)) {
-            options.help = true;
-        } else if (isVersionOption(arg)) {
-            options.version = true;
-        } else if (arg == "-o" || arg == "--output") {
+        if (line.takeInfoOption(options.help, options.version)) continue;
+        if (arg == "-o" || arg == "--output") {
             options.projectDir = line.value();
         } else if (arg == "-s" || arg == "--start") {
             options.start = line.value();

@@ -4,7 +4,6 @@
 #include "hydrographSvg.h"
 #include "commandLine.h"
 #include "inputError.h"
-#include "programInfo.h"
 #include "observedSeries.h"
 #include "runResults.h"
 #include "temporaryFile.h"
@@ -68,11 +67,8 @@ PlotOptions parsePlotOptions(const std::vector<std::string>& args) {
     CommandLine line(args, "plotHydrograph");
     while (line.advance()) {
         const std::string& arg = line.argument;
-        if (isHelpOption(arg)) {
-            options.help = true;
-        } else if (isVersionOption(arg)) {
-            options.version = true;
-        } else if (arg == "--cell") {
+        if (line.takeInfoOption(options.help, options.version)) continue;
+        if (arg == "--cell") {
             options.target = PlotOptions::Target::kCell;
             options.columnNumber = cellNumber(line, "column", line.value());
             options.rowNumber = cellNumber(line, "row", line.value());

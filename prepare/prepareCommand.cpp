@@ -7,7 +7,6 @@
 #include "commandLine.h"
 #include "inputError.h"
 #include "paramWriter.h"
-#include "programInfo.h"
 #include "topoFiles.h"
 
 #include <algorithm>
@@ -67,11 +66,8 @@ PrepareOptions parsePrepareOptions(const std::vector<std::string>& args) {
     CommandLine line(args, "prepareTopography");
     while (line.advance()) {
         const std::string& arg = line.argument;
-        if (isHelpOption(arg)) {
-            options.help = true;
-        } else if (isVersionOption(arg)) {
-            options.version = true;
-        } else if (arg == "-o" || arg == "--output") {
+        if (line.takeInfoOption(options.help, options.version)) continue;
+        if (arg == "-o" || arg == "--output") {
             options.projectDir = line.value();
         } else if (arg == "-m" || arg == "--min-cells") {
             options.minCells = line.positiveCount(line.value());

@@ -4,7 +4,6 @@
 #include "gaugeTable.h"
 #include "commandLine.h"
 #include "inputError.h"
-#include "programInfo.h"
 #include "rainProduct.h"
 #include "rainRegrid.h"
 #include "topoFiles.h"
@@ -66,11 +65,8 @@ RainfallOptions parseRainfallOptions(const std::vector<std::string>& args) {
     CommandLine line(args, "prepareRainfall");
     while (line.advance()) {
         const std::string& arg = line.argument;
-        if (isHelpOption(arg)) {
-            o.help = true;
-        } else if (isVersionOption(arg)) {
-            o.version = true;
-        } else if (arg == "-o" || arg == "--output") {
+        if (line.takeInfoOption(o.help, o.version)) continue;
+        if (arg == "-o" || arg == "--output") {
             o.projectDir = line.value();
         } else if (arg == "--variable") {
             o.variable = line.value();

@@ -10,7 +10,6 @@
 #include "inputError.h"
 #include "memoryBudget.h"
 #include "paramFile.h"
-#include "programInfo.h"
 #include "progressLine.h"
 #include "rainfall.h"
 #include "reservoir.h"
@@ -52,11 +51,8 @@ RunOptions parseRunOptions(const std::vector<std::string>& args, const std::stri
     CommandLine line(args, program);
     while (line.advance()) {
         const std::string& arg = line.argument;
-        if (isHelpOption(arg)) {
-            options.help = true;
-        } else if (isVersionOption(arg)) {
-            options.version = true;
-        } else if (arg == "--threads") {
+        if (line.takeInfoOption(options.help, options.version)) continue;
+        if (arg == "--threads") {
             const std::string text = line.value();
             // A count beyond any machine is taken as the most there can be.
             const bool huge = text.size() > 9 && text[0] != '0' && text.find_first_not_of("0123456789") == std::string::npos;
