@@ -72,7 +72,8 @@ struct Cell {
     bool isEdge = true;
 
     // Outflow at every calculation step, m3/s, indexed by seriesIndex(); one
-    // zeroed block allocated when the cell is set up.
+    // block given when the cell's event starts and freed once the cells below
+    // have read it (a dam or reservoir cell keeps it to the end).
     std::vector<float> dischargeSeries;
 
     // Kinematic-wave model: parameters, coefficients and geometry.
@@ -110,7 +111,7 @@ struct Cell {
 
     // Inflow at every step of a dam or reservoir cell, m3/s, indexed like
     // dischargeSeries. Empty unless a dam or reservoir claims the cell
-    // (allocateInflowSeries), so ordinary cells do not pay for it.
+    // (allocateStructureSeries), so ordinary cells do not pay for it.
     std::vector<float> inflowSeries;
 
     // Sets the geometry of cell (r, c); the corner values are first rounded to
