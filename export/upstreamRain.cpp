@@ -50,31 +50,32 @@ std::vector<double> upstreamMeanRain(const Project& project, const ModelParams& 
     RainGrid rain = makeRainGrid(params);
     readRain(rain, project, params);
 
-    // Cell geometry as the simulation computes it: centre and metric size.
-    CellGrid grid(params.nrows, params.ncols);
-    for (int32_t i : cells) {
-        grid.cells[static_cast<std::size_t>(i)].setGeometry(grid.rowOf(i), grid.colOf(i), params.nrows, params.ncols,
-                                                            params.yllcorner, params.xllcorner, 0.0f, params.scale);
-    }
+    // The rainfall point of a cell: from the cache when it fits, else the nearest one.
     std::vector<int32_t> pointOf;
-    if (!readRainCache(project.path(kRainCachePath), rainCacheHeader(params), pointOf)) {
-        pointOf.assign(grid.cells.size(), kNoCell);
-        const RainPointIndex index = makeRainPointIndex(rain);
-        for (int32_t i : cells) {
-            const Cell& cell = grid.cells[static_cast<std::size_t>(i)];
-            const RainPointChoice choice = nearestRainPoint(index, cell.latSec, cell.lonSec);
-            if (!choice.found()) throw InputError("Error: no rainfall point lies near " + cellName(grid, i) + ".\n");
-            pointOf[static_cast<std::size_t>(i)] = static_cast<int32_t>(rain.indexOf(choice.i, choice.j));
-        }
-    }
+    const bool cached = readRainCache(project.path(kRainCachePath), rainCacheHeader(params), pointOf);
+    RainPointIndex index;
+    if (!cached) index = makeRainPointIndex(rain);
+    CellGrid shape;  // the grid's size alone, for cell positions and names
+    shape.nrows = params.nrows;
+    shape.ncols = params.ncols;
 
     const std::size_t observations = seriesLength(params.days, params.obsPerHour);
     std::vector<double> mean(observations, 0.0);
     double area = 0.0;
+    Cell cell;  // one cell at a time: its centre and metric size as the simulation computes them
     for (int32_t i : cells) {
-        const Cell& cell = grid.cells[static_cast<std::size_t>(i)];
+        cell.setGeometry(shape.rowOf(i), shape.colOf(i), params.nrows, params.ncols, params.yllcorner,
+                         params.xllcorner, 0.0f, params.scale);
+        std::size_t point = 0;
+        if (cached) {
+            point = static_cast<std::size_t>(pointOf[static_cast<std::size_t>(i)]);
+        } else {
+            const RainPointChoice choice = nearestRainPoint(index, cell.latSec, cell.lonSec);
+            if (!choice.found()) throw InputError("Error: no rainfall point lies near " + cellName(shape, i) + ".\n");
+            point = rain.indexOf(choice.i, choice.j);
+        }
         const double weight = static_cast<double>(cell.dx) * static_cast<double>(cell.dy);
-        const std::vector<float>& series = rain.points[static_cast<std::size_t>(pointOf[static_cast<std::size_t>(i)])].rainSeries;
+        const std::vector<float>& series = rain.points[point].rainSeries;
         for (std::size_t k = 0; k < observations; ++k) mean[k] += weight * static_cast<double>(series[k]);
         area += weight;
     }
