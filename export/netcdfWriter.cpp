@@ -1,7 +1,6 @@
 #include "netcdfWriter.h"
 
 #include "inputError.h"
-#include "modelVersion.h"
 #include "programInfo.h"
 
 #include <netcdf.h>
@@ -11,6 +10,9 @@
 #include <vector>
 
 namespace {
+
+// The model's name as the build gives it (CMake's project name); its version is toolkitVersion().
+const char* const kModelName = FLOOD_MODEL_NAME;
 
 // WGS 84 longitude/latitude, as GDAL and other readers take it from crs_wkt.
 const char* const kWgs84Wkt =
