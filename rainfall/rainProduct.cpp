@@ -268,15 +268,6 @@ bool curvilinearCoordinates(const GDALMDArray& array, SourceGrid& g, const std::
     return true;
 }
 
-std::string crsNameOf(const OGRSpatialReference& srs) {
-    const char* name = srs.GetName();
-    std::string text = name ? name : "unnamed";
-    const char* authority = srs.GetAuthorityName(nullptr);
-    const char* code = srs.GetAuthorityCode(nullptr);
-    if (authority && code) text += std::string(" (") + authority + ":" + code + ")";
-    return text;
-}
-
 void gridOfArray(const GDALMDArray& array, ProductAccess& access, SourceGrid& g, const std::string& file) {
     const auto& dims = array.GetDimensions();
     const auto& xDim = dims[static_cast<std::size_t>(access.xDim)];
@@ -306,12 +297,12 @@ void gridOfArray(const GDALMDArray& array, ProductAccess& access, SourceGrid& g,
             srs->exportToWkt(&wkt);
             g.crsWkt = wkt ? wkt : "";
             CPLFree(wkt);
-            g.crsName = crsNameOf(*srs);
+            g.crsName = crsName(*srs);
             orientAxes(g, access);
             return;
         }
         if (lonLat) {
-            g.crsName = srs ? crsNameOf(*srs) : "longitude/latitude (no CRS given)";
+            g.crsName = srs ? crsName(*srs) : "longitude/latitude (no CRS given)";
             orientAxes(g, access);
             if (regular(g.x) && regular(g.y)) {
                 g.kind = GridKind::LonLat;
@@ -438,10 +429,10 @@ RainProduct openBands(const std::vector<std::string>& sources) {
                 srs->exportToWkt(&wkt);
                 p.grid.crsWkt = wkt ? wkt : "";
                 CPLFree(wkt);
-                p.grid.crsName = crsNameOf(*srs);
+                p.grid.crsName = crsName(*srs);
             } else {
                 p.grid.kind = GridKind::LonLat;
-                p.grid.crsName = srs ? crsNameOf(*srs) : "longitude/latitude (no CRS given)";
+                p.grid.crsName = srs ? crsName(*srs) : "longitude/latitude (no CRS given)";
                 const double west = std::min(p.grid.x.front(), p.grid.x.back());
                 const double east = std::max(p.grid.x.front(), p.grid.x.back());
                 if (!srs && (west < -360.0 || east > 360.0 || std::fabs(p.grid.y.front()) > 90.0 ||
