@@ -46,3 +46,11 @@ std::string crsName(const OGRSpatialReference& srs) {
     if (authority && code) text += std::string(" (") + authority + ":" + code + ")";
     return text;
 }
+
+std::string wktOf(const OGRSpatialReference& srs) {
+    char* wkt = nullptr;
+    srs.exportToWkt(&wkt);
+    std::string text = wkt ? wkt : "";
+    CPLFree(wkt);
+    return text;
+}

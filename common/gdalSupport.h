@@ -29,3 +29,6 @@ GDALDatasetUniquePtr openWithGdal(const std::string& path, unsigned int flags);
 // A CRS as the summaries name it: its name ("unnamed" without one) and, when
 // it has them, its authority and code: "WGS 84 / UTM zone 53N (EPSG:32653)".
 std::string crsName(const OGRSpatialReference& srs);
+
+// The CRS as WKT ("" when GDAL cannot write it).
+std::string wktOf(const OGRSpatialReference& srs);

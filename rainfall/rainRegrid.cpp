@@ -129,11 +129,7 @@ GDALDatasetUniquePtr memDataset(int32_t cols, int32_t rows, int bands) {
 std::string wgs84Wkt() {
     OGRSpatialReference wgs84;
     wgs84.SetWellKnownGeogCS("WGS84");
-    char* wkt = nullptr;
-    wgs84.exportToWkt(&wkt);
-    std::string text = wkt;
-    CPLFree(wkt);
-    return text;
+    return wktOf(wgs84);
 }
 
 void setSrs(GDALDataset& ds, const std::string& wkt) {
