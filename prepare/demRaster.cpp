@@ -17,8 +17,6 @@
 
 namespace {
 
-const double kMetresPerSecond = 30.9;  // metres per arc-second of latitude, as the simulation counts them
-
 // Elevations of band 1 as float32, row 0 north; NODATA and non-finite as NaN.
 DemGrid gridOf(GDALDataset& ds, const std::string& name) {
     double gt[6];
@@ -57,7 +55,8 @@ DemGrid gridOf(GDALDataset& ds, const std::string& name) {
 double ownSeconds(const double gt[6], const OGRSpatialReference* srs, bool geographic) {
     const double width = std::hypot(gt[1], gt[4]), height = std::hypot(gt[2], gt[5]);
     const double side = std::min(width, height);
-    const double seconds = geographic ? side * 3600.0 : side * (srs ? srs->GetLinearUnits() : 1.0) / kMetresPerSecond;
+    const double seconds =
+        geographic ? side * 3600.0 : side * (srs ? srs->GetLinearUnits() : 1.0) / kMetresPerArcSecond;
     return std::max(1.0, std::round(seconds));
 }
 
