@@ -2,6 +2,7 @@
 
 #include <cpl_conv.h>
 #include <cpl_error.h>
+#include <ogr_spatialref.h>
 
 #include <filesystem>
 #include <mutex>
@@ -35,4 +36,21 @@ GDALDatasetUniquePtr openWithGdal(const std::string& path, unsigned int flags) {
     GDALDatasetUniquePtr ds(GDALDataset::Open(path.c_str(), flags));
     if (!ds) throw gdalError(path, "GDAL cannot read this file.");
     return ds;
+}
+
+std::string crsName(const OGRSpatialReference& srs) {
+    const char* name = srs.GetName();
+    std::string text = name ? name : "unnamed";
+    const char* authority = srs.GetAuthorityName(nullptr);
+    const char* code = srs.GetAuthorityCode(nullptr);
+    if (authority && code) text += std::string(" (") + authority + ":" + code + ")";
+    return text;
+}
+
+std::string wktOf(const OGRSpatialReference& srs) {
+    char* wkt = nullptr;
+    srs.exportToWkt(&wkt);
+    std::string text = wkt ? wkt : "";
+    CPLFree(wkt);
+    return text;
 }

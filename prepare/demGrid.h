@@ -32,6 +32,10 @@ struct DemGrid {
     double columnLongitude(int c) const { return xllcorner + (c + 0.5) * cellsize; }
 };
 
+// Metres per arc-second of latitude, as the simulation counts them: the
+// preparation's conversions between metres and arc-seconds use it too.
+inline constexpr double kMetresPerArcSecond = 30.9;
+
 // Parses an ESRI ASCII grid. Header keys are case-insensitive and may come in
 // any order: ncols, nrows, xllcorner or xllcenter, yllcorner or yllcenter,
 // cellsize (or equal dx and dy), and optionally nodata_value (default -9999,

@@ -17,17 +17,6 @@
 
 namespace {
 
-const double kMetresPerSecond = 30.9;  // metres per arc-second of latitude, as the simulation counts them
-
-std::string crsText(const OGRSpatialReference* srs) {
-    if (!srs) return "none";
-    std::string text = srs->GetName() ? srs->GetName() : "unnamed";
-    const char* authority = srs->GetAuthorityName(nullptr);
-    const char* code = srs->GetAuthorityCode(nullptr);
-    if (authority && code) text += std::string(" (") + authority + ":" + code + ")";
-    return text;
-}
-
 // Elevations of band 1 as float32, row 0 north; NODATA and non-finite as NaN.
 DemGrid gridOf(GDALDataset& ds, const std::string& name) {
     double gt[6];
@@ -66,7 +55,8 @@ DemGrid gridOf(GDALDataset& ds, const std::string& name) {
 double ownSeconds(const double gt[6], const OGRSpatialReference* srs, bool geographic) {
     const double width = std::hypot(gt[1], gt[4]), height = std::hypot(gt[2], gt[5]);
     const double side = std::min(width, height);
-    const double seconds = geographic ? side * 3600.0 : side * (srs ? srs->GetLinearUnits() : 1.0) / kMetresPerSecond;
+    const double seconds =
+        geographic ? side * 3600.0 : side * (srs ? srs->GetLinearUnits() : 1.0) / kMetresPerArcSecond;
     return std::max(1.0, std::round(seconds));
 }
 
@@ -154,7 +144,7 @@ bool readAsciiGrid(const std::string& path, double cellSeconds, std::ostream& ou
         throw;
     }
     out << "  Coordinate reference system: "
-        << (srs ? crsText(srs) : "none; the coordinates are read as longitudes and latitudes") << '\n';
+        << (srs ? crsName(*srs) : "none; the coordinates are read as longitudes and latitudes") << '\n';
     if (cellSeconds > 0.0 && std::fabs(native.cellsize * 3600.0 - cellSeconds) > 1e-6) {
         GDALDatasetUniquePtr mem = datasetOf(native);
         grid = warpedGrid(*mem, cellSeconds, false, path, out);
@@ -192,7 +182,7 @@ DemGrid readDemRaster(const std::string& path, double cellSeconds, std::ostream&
         geographic = true;
         out << "  Coordinate reference system: none; the coordinates are read as longitudes and latitudes\n";
     } else {
-        out << "  Coordinate reference system: " << crsText(srs) << '\n';
+        out << "  Coordinate reference system: " << crsName(*srs) << '\n';
     }
     const bool square = gt[2] == 0.0 && gt[4] == 0.0 &&
                         std::fabs(std::fabs(gt[1]) - std::fabs(gt[5])) <= 1e-9 * std::fabs(gt[1]) && gt[1] > 0.0;

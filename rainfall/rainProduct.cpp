@@ -268,13 +268,16 @@ bool curvilinearCoordinates(const GDALMDArray& array, SourceGrid& g, const std::
     return true;
 }
 
-std::string crsNameOf(const OGRSpatialReference& srs) {
-    const char* name = srs.GetName();
-    std::string text = name ? name : "unnamed";
-    const char* authority = srs.GetAuthorityName(nullptr);
-    const char* code = srs.GetAuthorityCode(nullptr);
-    if (authority && code) text += std::string(" (") + authority + ":" + code + ")";
-    return text;
+// A grid in the projected CRS `srs`, kept as WKT for the warp and named for the summary.
+void setProjected(SourceGrid& g, const OGRSpatialReference& srs) {
+    g.kind = GridKind::Projected;
+    g.crsWkt = wktOf(srs);
+    g.crsName = crsName(srs);
+}
+
+// The summary's name of a longitude/latitude grid's CRS, which may be missing.
+std::string lonLatCrsName(const OGRSpatialReference* srs) {
+    return srs ? crsName(*srs) : "longitude/latitude (no CRS given)";
 }
 
 void gridOfArray(const GDALMDArray& array, ProductAccess& access, SourceGrid& g, const std::string& file) {
@@ -301,17 +304,12 @@ void gridOfArray(const GDALMDArray& array, ProductAccess& access, SourceGrid& g,
             const double crsMetres = srs->GetLinearUnits();
             for (double& v : g.x) v *= mx / crsMetres;
             for (double& v : g.y) v *= my / crsMetres;
-            g.kind = GridKind::Projected;
-            char* wkt = nullptr;
-            srs->exportToWkt(&wkt);
-            g.crsWkt = wkt ? wkt : "";
-            CPLFree(wkt);
-            g.crsName = crsNameOf(*srs);
+            setProjected(g, *srs);
             orientAxes(g, access);
             return;
         }
         if (lonLat) {
-            g.crsName = srs ? crsNameOf(*srs) : "longitude/latitude (no CRS given)";
+            g.crsName = lonLatCrsName(srs.get());
             orientAxes(g, access);
             if (regular(g.x) && regular(g.y)) {
                 g.kind = GridKind::LonLat;
@@ -433,15 +431,10 @@ RainProduct openBands(const std::vector<std::string>& sources) {
             for (int32_t i = 0; i < p.grid.ny; ++i) p.grid.y.push_back(gt[3] + (i + 0.5) * gt[5]);
             const OGRSpatialReference* srs = ds->GetSpatialRef();
             if (srs && srs->IsProjected()) {
-                p.grid.kind = GridKind::Projected;
-                char* wkt = nullptr;
-                srs->exportToWkt(&wkt);
-                p.grid.crsWkt = wkt ? wkt : "";
-                CPLFree(wkt);
-                p.grid.crsName = crsNameOf(*srs);
+                setProjected(p.grid, *srs);
             } else {
                 p.grid.kind = GridKind::LonLat;
-                p.grid.crsName = srs ? crsNameOf(*srs) : "longitude/latitude (no CRS given)";
+                p.grid.crsName = lonLatCrsName(srs);
                 const double west = std::min(p.grid.x.front(), p.grid.x.back());
                 const double east = std::max(p.grid.x.front(), p.grid.x.back());
                 if (!srs && (west < -360.0 || east > 360.0 || std::fabs(p.grid.y.front()) > 90.0 ||

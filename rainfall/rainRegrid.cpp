@@ -1,5 +1,6 @@
 #include "rainRegrid.h"
 
+#include "demGrid.h"
 #include "gdalSupport.h"
 #include "inputError.h"
 
@@ -36,7 +37,6 @@ struct WarpState {
 namespace {
 
 const double kPi = 3.14159265358979323846;
-const double kMetresPerSecond = 30.9;  // metres per arc-second of latitude, as the simulation counts them
 
 std::string coverError(const std::string& source, const ProjectArea& a, const std::string& what) {
     char box[160];
@@ -111,8 +111,8 @@ double sourceResolution(const SourceGrid& g, const ProjectArea& a) {
     const int32_t i = static_cast<int32_t>(best / static_cast<std::size_t>(g.nx));
     const int32_t j = static_cast<int32_t>(best % static_cast<std::size_t>(g.nx));
     auto metresBetween = [&](std::size_t p, std::size_t q) {
-        const double ex = std::remainder(g.lon[p] - g.lon[q], 360.0) * shrink * 3600.0 * kMetresPerSecond;
-        const double ey = (g.lat[p] - g.lat[q]) * 3600.0 * kMetresPerSecond;
+        const double ex = std::remainder(g.lon[p] - g.lon[q], 360.0) * shrink * 3600.0 * kMetresPerArcSecond;
+        const double ey = (g.lat[p] - g.lat[q]) * 3600.0 * kMetresPerArcSecond;
         return std::sqrt(ex * ex + ey * ey);
     };
     const std::size_t right = best + (j + 1 < g.nx ? 1 : 0) - (j + 1 < g.nx ? 0 : 1);
@@ -129,11 +129,7 @@ GDALDatasetUniquePtr memDataset(int32_t cols, int32_t rows, int bands) {
 std::string wgs84Wkt() {
     OGRSpatialReference wgs84;
     wgs84.SetWellKnownGeogCS("WGS84");
-    char* wkt = nullptr;
-    wgs84.exportToWkt(&wkt);
-    std::string text = wkt;
-    CPLFree(wkt);
-    return text;
+    return wktOf(wgs84);
 }
 
 void setSrs(GDALDataset& ds, const std::string& wkt) {
@@ -197,8 +193,8 @@ void* makeTransformer(GDALDataset& source, GDALDataset& target, bool geolocated)
 RainCut planWarp(const SourceGrid& g, const ProjectArea& a, const std::string& source) {
     const double latC = 0.5 * (a.south() + a.north()), lonC = 0.5 * (a.west() + a.east());
     const double metres = sourceResolution(g, a);
-    const double dySec = std::max(1.0, std::round(metres / kMetresPerSecond));
-    const double dxSec = std::max(1.0, std::round(metres / (kMetresPerSecond * std::cos(latC * kPi / 180.0))));
+    const double dySec = std::max(1.0, std::round(metres / kMetresPerArcSecond));
+    const double dxSec = std::max(1.0, std::round(metres / (kMetresPerArcSecond * std::cos(latC * kPi / 180.0))));
     RainCut cut;
     cut.warped = true;
     cut.out.dx = dxSec / 3600.0;

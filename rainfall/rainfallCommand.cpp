@@ -73,9 +73,10 @@ RainfallOptions parseRainfallOptions(const std::vector<std::string>& args) {
         } else if (arg == "--units") {
             o.units = line.value();
         } else if (arg == "--start") {
-            o.start = line.value();
+            const std::string text = line.value();
             int64_t t = 0;
-            if (!parseIsoTime(o.start, t)) throw line.error("--start needs a time YYYY-MM-DDTHH:MM, not \"" + o.start + "\".");
+            if (!parseIsoTime(text, t)) throw line.error("--start needs a time YYYY-MM-DDTHH:MM, not \"" + text + "\".");
+            o.start = t;
         } else if (arg == "--interval") {
             const std::string text = line.value();
             const double minutes = line.positiveReal(text);
@@ -147,8 +148,7 @@ RainSeries fromProduct(const RainfallOptions& options, const ProjectArea& area) 
     const int32_t needed = framesNeeded(area, s.intervalMinutes);
     std::size_t first = 0;
     if (p.timed) {
-        int64_t start = p.starts.front();
-        if (!options.start.empty()) parseIsoTime(options.start, start);
+        const int64_t start = options.start.value_or(p.starts.front());
         const int64_t last = p.starts.back();
         const int64_t end = start + static_cast<int64_t>(needed) * p.intervalSeconds;
         if ((start - p.starts.front()) % p.intervalSeconds != 0) {
@@ -178,8 +178,8 @@ RainSeries fromProduct(const RainfallOptions& options, const ProjectArea& area) 
                              " minutes needs " + std::to_string(needed) + " (" +
                              std::to_string(needed - static_cast<int32_t>(p.frameCount)) + " missing).\n");
         }
-        s.timed = !options.start.empty();
-        if (s.timed) parseIsoTime(options.start, s.start);
+        s.timed = options.start.has_value();
+        if (s.timed) s.start = *options.start;
     }
     const RainCut cut = planCut(p.grid, area, p.source);
     s.grid = cut.out;
@@ -253,8 +253,8 @@ RainSeries fromGauges(const RainfallOptions& options, const ProjectArea& area) {
     RainSeries s;
     s.intervalMinutes = static_cast<int32_t>(step / 60);
     s.timed = true;
-    s.start = byTime.begin()->first - step;  // records are stamped at the end of their interval
-    if (!options.start.empty()) parseIsoTime(options.start, s.start);
+    // Records are stamped at the end of their interval.
+    s.start = options.start.value_or(byTime.begin()->first - step);
     const double side = std::max(area.east() - area.west(), area.north() - area.south());
     const double spacing = options.spacing > 0.0 ? options.spacing : std::max(36.0, std::round(side * 3600.0 / 50.0)) / 3600.0;
     s.grid.dx = s.grid.dy = spacing;

@@ -7,6 +7,7 @@
 
 #include <cstdint>
 #include <iosfwd>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -15,7 +16,7 @@ struct RainfallOptions {
     std::string projectDir = ".";
     std::string variable;              // --variable
     std::string units;                 // --units
-    std::string start;                 // --start, ISO; "" for the first time of the source
+    std::optional<int64_t> start;      // --start, seconds since 1970 UTC; none: the first time of the source
     int32_t intervalMinutes = 0;       // --interval; 0 when not given
     std::string gauges;                // --gauges FILE.csv
     double idwPower = 2.0;             // --idw-power

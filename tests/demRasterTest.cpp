@@ -3,48 +3,19 @@
 
 #include "demGrid.h"
 #include "demRaster.h"
-#include "gdalSupport.h"
+#include "geoTiffFile.h"
 #include "prepareCommand.h"
 #include "sampleBasin.h"
 #include "testProject.h"
 #include "topoFiles.h"
 
 #include <gtest/gtest.h>
-#include <ogr_spatialref.h>
 
 #include <cmath>
 #include <cstring>
 #include <random>
 
 namespace {
-
-// Writes `values` (row 0 north) as a Float32 GeoTIFF with the given corner,
-// cell sizes and CRS (EPSG code; 0: none). NaN cells carry the NODATA value -9999.
-void writeGeoTiff(const std::string& path, int cols, int rows, const std::vector<float>& values, double west,
-                  double north, double dx, double dy, int epsg) {
-    useGdal();
-    GDALDriver* gtiff = GetGDALDriverManager()->GetDriverByName("GTiff");
-    GDALDatasetUniquePtr ds(gtiff->Create(path.c_str(), cols, rows, 1, GDT_Float32, nullptr));
-    ASSERT_TRUE(ds);
-    double gt[6] = {west, dx, 0.0, north, 0.0, -dy};
-    ds->SetGeoTransform(gt);
-    if (epsg) {
-        OGRSpatialReference srs;
-        srs.importFromEPSG(epsg);
-        ds->SetSpatialRef(&srs);
-    }
-    std::vector<float> data(values);
-    for (float& v : data)
-        if (std::isnan(v)) v = -9999.0f;
-    ds->GetRasterBand(1)->SetNoDataValue(-9999.0);
-    ASSERT_EQ(ds->GetRasterBand(1)->RasterIO(GF_Write, 0, 0, cols, rows, data.data(), cols, rows, GDT_Float32, 0, 0),
-              CE_None);
-}
-
-void writeGeoTiff(const std::string& path, const DemGrid& g, int epsg) {
-    writeGeoTiff(path, g.ncols, g.nrows, g.elevation, g.xllcorner, g.yllcorner + g.nrows * g.cellsize, g.cellsize,
-                 g.cellsize, epsg);
-}
 
 bool sameBits(const DemGrid& a, const DemGrid& b) {
     return a.ncols == b.ncols && a.nrows == b.nrows && a.xllcorner == b.xllcorner && a.yllcorner == b.yllcorner &&
@@ -130,12 +101,7 @@ TEST(DemRaster, AProjectedValleyIsWarpedAndDrainsAsItsSurface) {
     const TopoData topo = prepareTopoData(g, 100, 1);
 
     // The analytic basin: every computed cell between the ridges.
-    OGRSpatialReference wgs84, utm;
-    wgs84.importFromEPSG(4326);
-    utm.importFromEPSG(32653);
-    wgs84.SetAxisMappingStrategy(OAMS_TRADITIONAL_GIS_ORDER);
-    utm.SetAxisMappingStrategy(OAMS_TRADITIONAL_GIS_ORDER);
-    std::unique_ptr<OGRCoordinateTransformation> toUtm(OGRCreateCoordinateTransformation(&wgs84, &utm));
+    const auto toUtm = transformBetween(4326, 32653);
     int expected = 0, dataRows = 0;
     for (int r = 1; r + 1 < g.nrows; ++r) {
         bool rowHasData = false;
@@ -153,7 +119,7 @@ TEST(DemRaster, AProjectedValleyIsWarpedAndDrainsAsItsSurface) {
     // The mouth: on the valley line, in the southernmost computed row with data.
     const int mouthRow = topo.basins[0].mouth / g.ncols, mouthCol = topo.basins[0].mouth % g.ncols;
     double lon = 135.0, lat = 0.0, x = xc, y = south;
-    std::unique_ptr<OGRCoordinateTransformation> toLonLat(OGRCreateCoordinateTransformation(&utm, &wgs84));
+    const auto toLonLat = transformBetween(32653, 4326);
     ASSERT_TRUE(toLonLat->Transform(1, &x, &y));
     lat = y;
     EXPECT_LE(std::fabs(g.columnLongitude(mouthCol) - lon), 2.0 * g.cellsize);

@@ -4,6 +4,7 @@
 #include "cfRainFile.h"
 #include "productTime.h"
 #include "gdalSupport.h"
+#include "geoTiffFile.h"
 #include "paramFile.h"
 #include "rainUnits.h"
 #include "rainfallCommand.h"
@@ -180,12 +181,7 @@ TEST(PrepareRainfall, AProjectedGridIsWarpedKeepingTheAreaMean) {
     EXPECT_EQ(readFile(kModelParamPath),
               kBefore + "2\n10\n10 10\n0.00555555555555556 0.00444444444444444\n134.997222222222 34.9977777777778" +
                   kAfter);
-    OGRSpatialReference wgs84, utm;
-    wgs84.importFromEPSG(4326);
-    utm.importFromEPSG(32653);
-    wgs84.SetAxisMappingStrategy(OAMS_TRADITIONAL_GIS_ORDER);
-    utm.SetAxisMappingStrategy(OAMS_TRADITIONAL_GIS_ORDER);
-    std::unique_ptr<OGRCoordinateTransformation> toUtm(OGRCreateCoordinateTransformation(&wgs84, &utm));
+    const auto toUtm = transformBetween(4326, 32653);
     const std::vector<float> rain = rainBin();
     ASSERT_EQ(rain.size(), 144u * 100u);
     for (int i = 0; i < 10; ++i)

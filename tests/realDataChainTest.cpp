@@ -5,7 +5,7 @@
 #include "cfRainFile.h"
 #include "demGrid.h"
 #include "driver.h"
-#include "gdalSupport.h"
+#include "geoTiffFile.h"
 #include "paramFile.h"
 #include "prepareCommand.h"
 #include "rainfallCommand.h"
@@ -46,23 +46,7 @@ TEST(RealDataChain, GeoTiffAndNetCdfGiveTheDischargeOfAsciiAndText) {
     writeDemGrid(ascii, makeSampleDem(30, 25), 2);
     writeText("dem.asc", ascii.str());
     const DemGrid dem = parseDemGrid(ascii.str(), "dem.asc");
-    {
-        useGdal();
-        GDALDatasetUniquePtr tif(GetGDALDriverManager()->GetDriverByName("GTiff")->Create(
-            "dem.tif", dem.ncols, dem.nrows, 1, GDT_Float32, nullptr));
-        double gt[6] = {dem.xllcorner, dem.cellsize, 0.0, dem.yllcorner + dem.nrows * dem.cellsize, 0.0, -dem.cellsize};
-        tif->SetGeoTransform(gt);
-        OGRSpatialReference wgs84;
-        wgs84.importFromEPSG(4326);
-        tif->SetSpatialRef(&wgs84);
-        std::vector<float> z(dem.elevation);
-        for (float& v : z)
-            if (std::isnan(v)) v = -9999.0f;
-        tif->GetRasterBand(1)->SetNoDataValue(-9999.0);
-        ASSERT_EQ(tif->GetRasterBand(1)->RasterIO(GF_Write, 0, 0, dem.ncols, dem.nrows, z.data(), dem.ncols, dem.nrows,
-                                                  GDT_Float32, 0, 0),
-                  CE_None);
-    }
+    ASSERT_NO_FATAL_FAILURE(writeGeoTiff("dem.tif", dem, 4326));
 
     // The sample storm every 10 minutes on a 0.05-degree grid wider than the study area,
     // from an hour before the event to its end.
