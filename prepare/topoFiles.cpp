@@ -73,24 +73,6 @@ std::string fileOrderBytes(const std::vector<T>& values, int32_t nrows, int32_t 
     return bytes;
 }
 
-// Writes `text` to a new file at `path`; throws InputError if it cannot be written in full.
-void writeWhole(const fs::path& path, const std::string& text) {
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    if (out) out.write(text.data(), static_cast<std::streamsize>(text.size()));
-    if (out) out.close();
-    if (!out) {
-        std::error_code ec;
-        fs::remove(path, ec);
-        throw InputError("Error: " + path.string() + " cannot be written: " + std::strerror(errno) + ".\n");
-    }
-}
-
-fs::path temporaryPath(const fs::path& path) {
-    fs::path t = path;
-    t += ".part";
-    return t;
-}
-
 void renameInto(const fs::path& from, const fs::path& to) {
     std::error_code ec;
     fs::rename(from, to, ec);
@@ -111,6 +93,23 @@ void createDirectory(const std::filesystem::path& dir) {
     std::error_code ec;
     fs::create_directories(dir, ec);
     if (ec) throw InputError("Error: the directory " + dir.string() + " cannot be created: " + ec.message() + ".\n");
+}
+
+void writeWhole(const fs::path& path, const std::string& text) {
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    if (out) out.write(text.data(), static_cast<std::streamsize>(text.size()));
+    if (out) out.close();
+    if (!out) {
+        std::error_code ec;
+        fs::remove(path, ec);
+        throw InputError("Error: " + path.string() + " cannot be written: " + std::strerror(errno) + ".\n");
+    }
+}
+
+fs::path temporaryPath(const fs::path& path) {
+    fs::path t = path;
+    t += ".part";
+    return t;
 }
 
 void writeFileAtomically(const std::string& path, const std::string& text) {

@@ -52,5 +52,13 @@ void writeTopoData(const std::string& projectDir, const DemGrid& grid, const Top
 // Creates `dir` and its parents if missing; throws InputError if it cannot.
 void createDirectory(const std::filesystem::path& dir);
 
+// Writes `text` to a new file at `path`; throws InputError if it cannot be
+// written in full (and removes what it wrote).
+void writeWhole(const std::filesystem::path& path, const std::string& text);
+
+// `path` with ".part" appended: where a file is written before it is renamed
+// over the original.
+std::filesystem::path temporaryPath(const std::filesystem::path& path);
+
 // Writes `text` to `path` through a temporary file renamed over it.
 void writeFileAtomically(const std::string& path, const std::string& text);

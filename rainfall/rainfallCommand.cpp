@@ -412,10 +412,10 @@ int runPrepareRainfall(const RainfallOptions& options, std::ostream& out) {
     const fs::path rainPath = project / "input" / "rain.bin";
     createDirectory(project / "input");
     const std::string newParam = withRainSection(paramText, series.grid, series.intervalMinutes);
-    const fs::path rainPart = rainPath.string() + ".part", paramPart = paramPath.string() + ".part";
+    const fs::path rainPart = temporaryPath(rainPath), paramPart = temporaryPath(paramPath);
     try {
-        writeFileAtomically(rainPart.string(), frameBytes(series.frames));
-        writeFileAtomically(paramPart.string(), newParam);
+        writeWhole(rainPart, frameBytes(series.frames));
+        writeWhole(paramPart, newParam);
     } catch (const InputError&) {
         std::error_code ec;
         fs::remove(rainPart, ec);
