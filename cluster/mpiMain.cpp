@@ -13,7 +13,6 @@
 
 #include <iostream>
 #include <ostream>
-#include <streambuf>
 #include <string>
 #include <vector>
 
@@ -30,12 +29,6 @@ const char* const kUsage =
     "               default is every processor the process may run on.\n"
     "  --help       print this text.\n"
     "  --version    print the version.\n";
-
-// A stream that drops everything: the console of the processes other than 0.
-struct NullBuffer : std::streambuf {
-    int overflow(int c) override { return traits_type::not_eof(c); }
-    std::streamsize xsputn(const char*, std::streamsize n) override { return n; }
-};
 
 // Processors this process may run on (mpirun may bind it to a few).
 int processorsOfProcess() {
@@ -70,8 +63,7 @@ int run(int argc, char** argv, int rank) {
         return runConsoleProgram([&](std::ostream& out) { return runSimulation(out, options, &share); },
                                  "Error: not enough memory for this run.\n");
     }
-    NullBuffer nothing;
-    std::ostream silent(&nothing);
+    std::ostream silent(nullptr);  // without a buffer, a stream drops everything
     try {
         return runSimulation(silent, options, &share);
     } catch (const InputError&) {
