@@ -54,10 +54,7 @@ int run(int argc, char** argv, int rank) {
 
     MpiPeers transport;
     Peers peers = makeMpiPeers(transport);
-    RunShare share{peers, [&](const TopographyRasters& rasters, const std::vector<int32_t>& rivers,
-                              const ModelParams& params) {
-                       return chooseShare(rasters, rivers, params, peers.rank, peers.ranks);
-                   }};
+    RunShare share = processShare(peers);
     if (rank == 0) {
         options.progress = progressWanted();
         return runConsoleProgram([&](std::ostream& out) { return runSimulation(out, options, &share); },

@@ -34,10 +34,7 @@ RunRecord runShared(uint64_t seed, int ranks, int threads) {
     for (int rank = 0; rank < ranks; ++rank) {
         processes.emplace_back([&, rank] {
             Peers peers = hub.peers(rank);
-            RunShare share{peers, [&](const TopographyRasters& rasters, const std::vector<int32_t>& rivers,
-                                      const ModelParams& params) {
-                               return chooseShare(rasters, rivers, params, rank, ranks);
-                           }};
+            RunShare share = processShare(peers);
             RunOptions options;
             options.threads = threads;
             results[static_cast<std::size_t>(rank)] =
