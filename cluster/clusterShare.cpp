@@ -96,3 +96,10 @@ HeldCells chooseShare(const TopographyRasters& rasters, const std::vector<int32_
     const Partition partition = partitionCells(downstream, works, ranks);
     return heldCells(rasters, downstream, partition, rank, params.nrows, params.ncols);
 }
+
+RunShare processShare(Peers& peers) {
+    return RunShare{peers, [&peers](const TopographyRasters& rasters, const std::vector<int32_t>& rivers,
+                                    const ModelParams& params) {
+                        return chooseShare(rasters, rivers, params, peers.rank, peers.ranks);
+                    }};
+}

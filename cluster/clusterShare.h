@@ -4,6 +4,7 @@
 // whose geometry a river mouth copies) and the cells they drain into (whose
 // elevation gives the slope, and whose tasks read its series).
 
+#include "driver.h"
 #include "grid.h"
 #include "partition.h"
 
@@ -32,3 +33,7 @@ HeldCells heldCells(const TopographyRasters& rasters, const std::vector<int32_t>
 // into `ranks` parts, and the cells that part needs.
 HeldCells chooseShare(const TopographyRasters& rasters, const std::vector<int32_t>& riverNumList,
                       const ModelParams& params, int32_t rank, int32_t ranks);
+
+// What process `peers.rank` of a distributed run brings to the main sequence:
+// its peers, and chooseShare for its rank as the share.
+RunShare processShare(Peers& peers);

@@ -13,7 +13,6 @@
 
 #include <iostream>
 #include <ostream>
-#include <streambuf>
 #include <string>
 #include <vector>
 
@@ -30,12 +29,6 @@ const char* const kUsage =
     "               default is every processor the process may run on.\n"
     "  --help       print this text.\n"
     "  --version    print the version.\n";
-
-// A stream that drops everything: the console of the processes other than 0.
-struct NullBuffer : std::streambuf {
-    int overflow(int c) override { return traits_type::not_eof(c); }
-    std::streamsize xsputn(const char*, std::streamsize n) override { return n; }
-};
 
 // Processors this process may run on (mpirun may bind it to a few).
 int processorsOfProcess() {
@@ -61,17 +54,13 @@ int run(int argc, char** argv, int rank) {
 
     MpiPeers transport;
     Peers peers = makeMpiPeers(transport);
-    RunShare share{peers, [&](const TopographyRasters& rasters, const std::vector<int32_t>& rivers,
-                              const ModelParams& params) {
-                       return chooseShare(rasters, rivers, params, peers.rank, peers.ranks);
-                   }};
+    RunShare share = processShare(peers);
     if (rank == 0) {
         options.progress = progressWanted();
         return runConsoleProgram([&](std::ostream& out) { return runSimulation(out, options, &share); },
                                  "Error: not enough memory for this run.\n");
     }
-    NullBuffer nothing;
-    std::ostream silent(&nothing);
+    std::ostream silent(nullptr);  // without a buffer, a stream drops everything
     try {
         return runSimulation(silent, options, &share);
     } catch (const InputError&) {

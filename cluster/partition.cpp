@@ -13,6 +13,8 @@ struct Forest {
     std::vector<int32_t> order;       // cells with work, every cell after all cells draining into it
     std::vector<int32_t> childStart;  // children of cell i: children[childStart[i] .. childStart[i + 1])
     std::vector<int32_t> children;
+    std::vector<int64_t> upstreamWork;  // per cell: its work and that of every cell draining into it
+    std::vector<int32_t> mouth;         // per cell with work: the mouth of its basin
 };
 
 Forest makeForest(const std::vector<int32_t>& downstream, const std::vector<int64_t>& weight) {
@@ -71,6 +73,17 @@ Forest makeForest(const std::vector<int32_t>& downstream, const std::vector<int6
     std::vector<int32_t> fill(f.childStart.begin(), f.childStart.end() - 1);
     for (std::size_t i = 0; i < n; ++i)
         if (f.parent[i] >= 0) f.children[static_cast<std::size_t>(fill[static_cast<std::size_t>(f.parent[i])]++)] = static_cast<int32_t>(i);
+    f.upstreamWork.assign(n, 0);
+    for (const int32_t i : f.order) {
+        f.upstreamWork[static_cast<std::size_t>(i)] += weight[static_cast<std::size_t>(i)];
+        const int32_t p = f.parent[static_cast<std::size_t>(i)];
+        if (p >= 0) f.upstreamWork[static_cast<std::size_t>(p)] += f.upstreamWork[static_cast<std::size_t>(i)];
+    }
+    f.mouth.assign(n, -1);
+    for (auto it = f.order.rbegin(); it != f.order.rend(); ++it) {
+        const int32_t p = f.parent[static_cast<std::size_t>(*it)];
+        f.mouth[static_cast<std::size_t>(*it)] = p < 0 ? *it : f.mouth[static_cast<std::size_t>(p)];
+    }
     return f;
 }
 
@@ -82,17 +95,6 @@ Forest makeForest(const std::vector<int32_t>& downstream, const std::vector<int6
 std::pair<std::vector<int32_t>, std::vector<int64_t>> cutPieces(const Forest& f, const std::vector<int64_t>& weight,
                                                                 int64_t fits, int64_t limit) {
     const std::size_t n = weight.size();
-    std::vector<int64_t> total(n, 0);  // whole upstream work
-    for (const int32_t i : f.order) {
-        total[static_cast<std::size_t>(i)] += weight[static_cast<std::size_t>(i)];
-        const int32_t p = f.parent[static_cast<std::size_t>(i)];
-        if (p >= 0) total[static_cast<std::size_t>(p)] += total[static_cast<std::size_t>(i)];
-    }
-    std::vector<int32_t> basin(n, -1);  // per cell: its mouth
-    for (auto it = f.order.rbegin(); it != f.order.rend(); ++it) {
-        const int32_t p = f.parent[static_cast<std::size_t>(*it)];
-        basin[static_cast<std::size_t>(*it)] = p < 0 ? *it : basin[static_cast<std::size_t>(p)];
-    }
     std::vector<int64_t> uncut(n, 0);  // upstream work not yet in a piece of its own
     std::vector<char> pieceMouth(n, 0);
     std::vector<std::pair<int64_t, int32_t>> tributaries;
@@ -105,7 +107,7 @@ std::pair<std::vector<int32_t>, std::vector<int64_t>> cutPieces(const Forest& f,
             work += uncut[static_cast<std::size_t>(child)];
             tributaries.emplace_back(uncut[static_cast<std::size_t>(child)], child);
         }
-        if (total[static_cast<std::size_t>(basin[k])] > fits && work > limit) {
+        if (f.upstreamWork[static_cast<std::size_t>(f.mouth[k])] > fits && work > limit) {
             std::sort(tributaries.begin(), tributaries.end(),
                       [](const auto& a, const auto& b) { return a.first != b.first ? a.first > b.first : a.second < b.second; });
             for (const auto& [childWork, child] : tributaries) {
@@ -197,13 +199,8 @@ namespace {
 // Per cell with work, its place in a depth-first walk of the forest from the
 // mouths, larger subtrees first, each cell after the cells draining into it.
 std::vector<int64_t> depthFirstRanks(const Forest& f, const std::vector<int64_t>& weight) {
-    const std::size_t n = weight.size();
-    std::vector<int64_t> size(n, 0), rank(n, -1);
-    for (const int32_t i : f.order) {
-        size[static_cast<std::size_t>(i)] += weight[static_cast<std::size_t>(i)];
-        const int32_t p = f.parent[static_cast<std::size_t>(i)];
-        if (p >= 0) size[static_cast<std::size_t>(p)] += size[static_cast<std::size_t>(i)];
-    }
+    std::vector<int64_t> rank(weight.size(), -1);
+    const std::vector<int64_t>& size = f.upstreamWork;
     const auto larger = [&](int32_t a, int32_t b) {
         return size[static_cast<std::size_t>(a)] != size[static_cast<std::size_t>(b)]
                    ? size[static_cast<std::size_t>(a)] > size[static_cast<std::size_t>(b)]

@@ -13,30 +13,16 @@
 #include "cellSetup.h"
 #include "inputError.h"
 #include "paramFile.h"
+#include "runRecord.h"
 #include "threadPeers.h"
 
 #include <gtest/gtest.h>
 
-#include <filesystem>
 #include <map>
 #include <random>
 #include <thread>
 
 namespace {
-
-struct RunRecord {
-    int status = 0;
-    std::string console;
-    std::map<std::string, std::string> files;  // path under the project -> bytes
-};
-
-RunRecord filesOf(int status, std::string console) {
-    RunRecord record{status, std::move(console), {}};
-    for (const char* top : {"temp", "output"})
-        for (const auto& entry : std::filesystem::recursive_directory_iterator(top))
-            if (entry.is_regular_file()) record.files[entry.path().string()] = readFile(entry.path().string());
-    return record;
-}
 
 // The project of `seed` run by `ranks` processes (threads here) of `threads` threads each.
 RunRecord runShared(uint64_t seed, int ranks, int threads) {
@@ -48,10 +34,7 @@ RunRecord runShared(uint64_t seed, int ranks, int threads) {
     for (int rank = 0; rank < ranks; ++rank) {
         processes.emplace_back([&, rank] {
             Peers peers = hub.peers(rank);
-            RunShare share{peers, [&](const TopographyRasters& rasters, const std::vector<int32_t>& rivers,
-                                      const ModelParams& params) {
-                               return chooseShare(rasters, rivers, params, rank, ranks);
-                           }};
+            RunShare share = processShare(peers);
             RunOptions options;
             options.threads = threads;
             results[static_cast<std::size_t>(rank)] =
@@ -62,15 +45,14 @@ RunRecord runShared(uint64_t seed, int ranks, int threads) {
     // The others' consoles are not shown (runoffSimMpi gives them a stream that drops everything).
     for (int rank = 1; rank < ranks; ++rank)
         EXPECT_EQ(results[static_cast<std::size_t>(rank)].status, results[0].status) << "seed " << seed;
-    return filesOf(results[0].status, results[0].output);
+    return recordRun(results[0]);
 }
 
 RunRecord runAlone(uint64_t seed) {
     ScratchDir dir(kRandomProjectDirs);
     writeRandomProject(seed);
     RunOptions options;
-    const RunResult r = runCaptured([&](std::ostream& out) { return runSimulation(out, options); });
-    return filesOf(r.status, r.output);
+    return recordRun(runCaptured([&](std::ostream& out) { return runSimulation(out, options); }));
 }
 
 TEST(ClusterRun, AnyNumberOfProcessesGivesTheConsoleAndFilesOfOne) {
@@ -79,13 +61,8 @@ TEST(ClusterRun, AnyNumberOfProcessesGivesTheConsoleAndFilesOfOne) {
         const uint64_t seed = base + k;
         const RunRecord alone = runAlone(seed);
         for (const int ranks : {2, 3, 4}) {
-            const RunRecord shared = runShared(seed, ranks, 1 + static_cast<int>(k % 2));
-            ASSERT_EQ(shared.status, alone.status) << "seed " << seed << ", " << ranks << " processes";
-            ASSERT_EQ(shared.console, alone.console) << "seed " << seed << ", " << ranks << " processes";
-            ASSERT_EQ(shared.files.size(), alone.files.size()) << "seed " << seed;
-            for (const auto& [path, bytes] : alone.files)
-                ASSERT_TRUE(shared.files.count(path) && shared.files.at(path) == bytes)
-                    << path << " differs: seed " << seed << ", " << ranks << " processes";
+            SCOPED_TRACE("seed " + std::to_string(seed) + ", " + std::to_string(ranks) + " processes");
+            ASSERT_NO_FATAL_FAILURE(assertSameRun(runShared(seed, ranks, 1 + static_cast<int>(k % 2)), alone));
         }
     }
 }
