@@ -12,6 +12,8 @@
 #include <sched.h>
 
 #include <iostream>
+#include <new>
+#include <stdexcept>
 #include <ostream>
 #include <string>
 #include <vector>
@@ -36,6 +38,15 @@ int processorsOfProcess() {
     if (sched_getaffinity(0, sizeof set, &set) != 0) return 1;
     const int count = CPU_COUNT(&set);
     return count > 0 ? count : 1;
+}
+
+// Out of memory outside the steps the processes agree on: the others cannot be
+// told and would wait for this one, so the whole job ends here.
+int endJobOutOfMemory(int rank) {
+    std::cout << "Error: not enough memory for this run (process " << rank << ").\n";
+    std::cout.flush();
+    MPI_Abort(MPI_COMM_WORLD, 1);
+    return 1;
 }
 
 int run(int argc, char** argv, int rank) {
@@ -65,6 +76,10 @@ int run(int argc, char** argv, int rank) {
         return runSimulation(silent, options, &share);
     } catch (const InputError&) {
         return 1;  // process 0 says why
+    } catch (const std::bad_alloc&) {
+        return endJobOutOfMemory(rank);
+    } catch (const std::length_error&) {
+        return endJobOutOfMemory(rank);
     }
 }
 
