@@ -74,9 +74,17 @@ void registerUpstream(CellGrid& grid, int32_t i) {
     }
 }
 
-std::string cellName(const CellGrid& grid, int32_t i) {
-    return "column " + std::to_string(grid.colOf(i) + 1) + ", row " + std::to_string(grid.nrows - grid.rowOf(i));
+namespace {
+
+// The name of grid index i in messages, for a grid of nrows x ncols: the
+// raster checks name cells before there is a grid.
+std::string placeName(int32_t i, int nrows, int ncols) {
+    return "column " + std::to_string(i % ncols + 1) + ", row " + std::to_string(nrows - i / ncols);
 }
+
+}  // namespace
+
+std::string cellName(const CellGrid& grid, int32_t i) { return placeName(i, grid.nrows, grid.ncols); }
 
 namespace {
 
@@ -162,11 +170,6 @@ namespace {
 InputError invalidFlowCode(int32_t code, const std::string& where) {
     return InputError("Error: ./topoData/flowDir.bin holds the invalid flow direction " + std::to_string(code) + " at " +
                       where + " (codes 0 to 8 only).\n");
-}
-
-// Name of grid index i as cellName gives it, for a grid of nrows x ncols.
-std::string placeName(int32_t i, int nrows, int ncols) {
-    return "column " + std::to_string(i % ncols + 1) + ", row " + std::to_string(nrows - i / ncols);
 }
 
 bool isBorder(int32_t i, int nrows, int ncols) {
