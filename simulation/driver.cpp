@@ -67,26 +67,16 @@ RunOptions parseRunOptions(const std::vector<std::string>& args, const std::stri
 
 namespace {
 
-// One step of the main sequence; in a distributed run every process takes it,
-// and all stop together if any of them stopped in it.
-void step(RunShare* share, const std::function<void()>& body) {
-    if (share == nullptr) {
-        body();
-    } else {
-        agreeOrStop(share->peers, body);
-    }
-}
-
 // The discharge values of the cells a process other than 0 finishes, sent to
 // process 0 in batches of about this many bytes.
 constexpr std::size_t kValuesBatchBytes = std::size_t{4} << 20;
 
 // Process 0: enters a batch of another process's cells into the files.
 void takeValues(DischargeFiles& files, const std::vector<char>& bytes, std::size_t valuesPerCell) {
+    std::vector<float> values(valuesPerCell);  // each cell's, aligned for the files
     std::size_t at = 1;
     while (at + sizeof(int32_t) <= bytes.size()) {
         const int32_t cell = takeValue<int32_t>(bytes, at);
-        std::vector<float> values(valuesPerCell);
         std::copy(bytes.begin() + static_cast<std::ptrdiff_t>(at),
                   bytes.begin() + static_cast<std::ptrdiff_t>(at + valuesPerCell * sizeof(float)),
                   reinterpret_cast<char*>(values.data()));
@@ -94,10 +84,6 @@ void takeValues(DischargeFiles& files, const std::vector<char>& bytes, std::size
         addCellValues(files, cell, values.data());
     }
 }
-
-}  // namespace
-
-namespace {
 
 // What the main sequence builds, stage by stage, and owns to the end.
 struct Run {
@@ -115,8 +101,25 @@ struct Run {
     DischargeFiles files;
 
     Run(RunShare* s, std::ostream& o) : share(s), out(o), first(s == nullptr || s->peers.rank == 0) {}
-    // One step of the sequence, taken by every process together.
-    void step(const std::function<void()>& body) { ::step(share, body); }
+    // One step of the main sequence; in a distributed run every process takes
+    // it, and all stop together if any of them stopped in it.
+    void step(const std::function<void()>& body) {
+        if (share == nullptr) {
+            body();
+        } else {
+            agreeOrStop(share->peers, body);
+        }
+    }
+    // A step whose caches in "./temp/" are written by process 0 alone:
+    // `body(true)` there first, then `body(false)` in the others, which read them.
+    void cacheStep(const std::function<void(bool mayWrite)>& body) {
+        step([&] {
+            if (first) body(true);
+        });
+        if (share != nullptr) step([&] {
+            if (!first) body(false);
+        });
+    }
     double gridBytes() const { return share == nullptr ? gridMemoryBytes(params) : shareMemoryBytes(params); }
 };
 
@@ -148,13 +151,7 @@ void readGrid(Run& run) {
     });
     out.flush();
 
-    // The caches in ./temp/ are written by process 0 alone; the others read them after it.
-    run.step([&] {
-        if (run.first) connectRainfall(run.grid, run.rain, run.params, out);
-    });
-    if (run.share != nullptr) run.step([&] {
-        if (!run.first) connectRainfall(run.grid, run.rain, run.params, out, false);
-    });
+    run.cacheStep([&](bool mayWrite) { connectRainfall(run.grid, run.rain, run.params, out, mayWrite); });
     out.flush();
 }
 
@@ -171,12 +168,7 @@ void setUpCells(Run& run) {
     setupMouths(run.grid);
     out.flush();
 
-    run.step([&] {
-        if (run.first) run.order = prepareCalcOrder(run.grid, run.params, out);
-    });
-    if (run.share != nullptr) run.step([&] {
-        if (!run.first) run.order = prepareCalcOrder(run.grid, run.params, out, false);
-    });
+    run.cacheStep([&](bool mayWrite) { run.order = prepareCalcOrder(run.grid, run.params, out, mayWrite); });
     out.flush();
 }
 

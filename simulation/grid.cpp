@@ -64,8 +64,8 @@ void linkDownstream(CellGrid& grid, int r, int c) {
 }
 
 void registerUpstream(CellGrid& grid, int32_t i) {
-    const int32_t d = grid.cell(i).downstream;
-    if (d == kNoCell) return;
+    const int32_t d = downstreamOf(grid.rowOf(i), grid.colOf(i), grid.flowDirAt(i), grid.nrows, grid.ncols);
+    if (d == kNoCell || !grid.holds(d)) return;
     for (int32_t& slot : grid.cell(d).upstream) {
         if (slot == kNoCell) {
             slot = i;
@@ -74,9 +74,17 @@ void registerUpstream(CellGrid& grid, int32_t i) {
     }
 }
 
-std::string cellName(const CellGrid& grid, int32_t i) {
-    return "column " + std::to_string(grid.colOf(i) + 1) + ", row " + std::to_string(grid.nrows - grid.rowOf(i));
+namespace {
+
+// The name of grid index i in messages, for a grid of nrows x ncols: the
+// raster checks name cells before there is a grid.
+std::string placeName(int32_t i, int nrows, int ncols) {
+    return "column " + std::to_string(i % ncols + 1) + ", row " + std::to_string(nrows - i / ncols);
 }
+
+}  // namespace
+
+std::string cellName(const CellGrid& grid, int32_t i) { return placeName(i, grid.nrows, grid.ncols); }
 
 namespace {
 
@@ -164,11 +172,6 @@ InputError invalidFlowCode(int32_t code, const std::string& where) {
                       where + " (codes 0 to 8 only).\n");
 }
 
-// Name of grid index i as cellName gives it, for a grid of nrows x ncols.
-std::string placeName(int32_t i, int nrows, int ncols) {
-    return "column " + std::to_string(i % ncols + 1) + ", row " + std::to_string(nrows - i / ncols);
-}
-
 bool isBorder(int32_t i, int nrows, int ncols) {
     const int r = i / ncols, c = i % ncols;
     return r == 0 || r == nrows - 1 || c == 0 || c == ncols - 1;
@@ -205,9 +208,9 @@ void checkRasters(const TopographyRasters& t, int nrows, int ncols) {
 }  // namespace
 
 void buildNetwork(CellGrid& grid) {
-    const int32_t n = static_cast<int32_t>(grid.cells.size());
     for (int r = grid.nrows - 1; r >= 0; --r) {
         for (int c = 0; c < grid.ncols; ++c) {
+            if (!grid.holds(grid.index(r, c))) continue;
             const Cell& cell = grid.at(r, c);
             if (cell.riverNum < 0) continue;
             if (!cell.isEdge && (cell.flowDir < 0 || cell.flowDir > 8)) {
@@ -216,9 +219,10 @@ void buildNetwork(CellGrid& grid) {
             linkDownstream(grid, r, c);
         }
     }
+    // Upstream slots in row-major order of every cell draining in, held or not.
+    const int32_t n = static_cast<int32_t>(grid.cellCount());
     for (int32_t i = 0; i < n; ++i) {
-        const Cell& cell = grid.cells[static_cast<std::size_t>(i)];
-        if (cell.riverNum >= 0 && !cell.isEdge && cell.flowDir != 0) registerUpstream(grid, i);
+        if (grid.riverNumAt(i) >= 0 && !grid.isEdgeAt(i) && grid.flowDirAt(i) != 0) registerUpstream(grid, i);
     }
     for (Cell& cell : grid.cells) {
         if (cell.riverNum >= 0 && !cell.isEdge) cell.countUpstream();
@@ -254,20 +258,28 @@ TopographyRasters readTopographyRasters(const ModelParams& params) {
     return t;
 }
 
-void readTopography(CellGrid& grid, const ModelParams& params) {
-    const TopographyRasters t = readTopographyRasters(params);
-    for (int r = 0; r < grid.nrows; ++r) {
-        for (int c = 0; c < grid.ncols; ++c) {
-            const std::size_t i = static_cast<std::size_t>(grid.index(r, c));
-            Cell& cell = grid.cells[i];
-            cell.setGeometry(r, c, grid.nrows, grid.ncols, params.yllcorner, params.xllcorner, t.elevation[i],
-                             params.scale);
-            cell.resetLinks();
-            cell.flowDir = t.flowDir[i];
-            cell.flowAcc = t.flowAcc[i];
-            cell.riverNum = t.riverNum[i];
-        }
+namespace {
+
+// Every held cell's geometry and topography as the rasters give them; no links yet.
+void setCellsFromRasters(CellGrid& grid, const TopographyRasters& t, const ModelParams& params) {
+    const int32_t n = static_cast<int32_t>(grid.cellCount());
+    for (int32_t i = 0; i < n; ++i) {
+        if (!grid.holds(i)) continue;
+        const std::size_t k = static_cast<std::size_t>(i);
+        Cell& cell = grid.cell(i);
+        cell.setGeometry(grid.rowOf(i), grid.colOf(i), grid.nrows, grid.ncols, params.yllcorner, params.xllcorner,
+                         t.elevation[k], params.scale);
+        cell.resetLinks();
+        cell.flowDir = t.flowDir[k];
+        cell.flowAcc = t.flowAcc[k];
+        cell.riverNum = t.riverNum[k];
     }
+}
+
+}  // namespace
+
+void readTopography(CellGrid& grid, const ModelParams& params) {
+    setCellsFromRasters(grid, readTopographyRasters(params), params);
     buildNetwork(grid);
 }
 
@@ -288,40 +300,15 @@ void shareTopography(CellGrid& grid, TopographyRasters&& t, const HeldCells& hel
     grid.slots.assign(static_cast<std::size_t>(grid.nrows) * static_cast<std::size_t>(grid.ncols), kNoCell);
     grid.cells.assign(held.cells.size(), Cell{});
     grid.owners = held.owners;
-    for (std::size_t s = 0; s < held.cells.size(); ++s) {
-        const int32_t i = held.cells[s];
-        grid.slots[static_cast<std::size_t>(i)] = static_cast<int32_t>(s);
-        Cell& cell = grid.cells[s];
-        const int r = grid.rowOf(i), c = grid.colOf(i);
-        cell.setGeometry(r, c, grid.nrows, grid.ncols, params.yllcorner, params.xllcorner,
-                         t.elevation[static_cast<std::size_t>(i)], params.scale);
-        cell.resetLinks();
-        cell.flowDir = t.flowDir[static_cast<std::size_t>(i)];
-        cell.flowAcc = t.flowAcc[static_cast<std::size_t>(i)];
-        cell.riverNum = t.riverNum[static_cast<std::size_t>(i)];
-        if (cell.riverNum >= 0) linkDownstream(grid, r, c);
-    }
-    // Upstream slots in row-major order of every cell draining in, held or not.
-    const int32_t n = grid.nrows * grid.ncols;
-    for (int32_t i = 0; i < n; ++i) {
-        const std::size_t k = static_cast<std::size_t>(i);
-        if (t.riverNum[k] < 0 || grid.isEdgeAt(i) || t.flowDir[k] == 0) continue;
-        const int32_t d = downstreamOf(grid.rowOf(i), grid.colOf(i), t.flowDir[k], grid.nrows, grid.ncols);
-        if (d == kNoCell || !grid.holds(d)) continue;
-        for (int32_t& slot : grid.cell(d).upstream) {
-            if (slot == kNoCell) {
-                slot = i;
-                break;
-            }
-        }
-    }
-    for (Cell& cell : grid.cells) {
-        if (cell.riverNum >= 0 && !cell.isEdge) cell.countUpstream();
-    }
+    for (std::size_t s = 0; s < held.cells.size(); ++s)
+        grid.slots[static_cast<std::size_t>(held.cells[s])] = static_cast<int32_t>(s);
+    setCellsFromRasters(grid, t, params);
+    // The rasters stay for the cells that are not held; the links of those held read them.
     grid.flowDirs = std::move(t.flowDir);
     grid.flowAccs = std::move(t.flowAcc);
     grid.riverNums = std::move(t.riverNum);
     grid.elevations = std::move(t.elevation);
+    buildNetwork(grid);
 }
 
 bool isListedRiver(const std::vector<int32_t>& riverNumList, int32_t riverNum) {

@@ -190,8 +190,9 @@ int32_t downstreamOf(int r, int c, int code, int nrows, int ncols);
 // Sets the downstream link of cell (r, c) from its flow code; codes outside
 // 1..8, and codes pointing out of the grid, leave it empty.
 void linkDownstream(CellGrid& grid, int r, int c);
-// Enters cell i into the first empty upstream slot of its downstream cell;
-// a full downstream cell (seven slots) takes nothing.
+// Enters cell i (held or not) into the first empty upstream slot of the cell
+// its flow code points to, if that cell is held; a full downstream cell
+// (seven slots) takes nothing.
 void registerUpstream(CellGrid& grid, int32_t i);
 
 // "./topoData/riverNumList.dat": the first number of each line. Prints the count.
@@ -223,8 +224,9 @@ void shareTopography(CellGrid& grid, TopographyRasters&& rasters, const HeldCell
 // Per grid index, the cell it drains into, as the links of the grid would be.
 std::vector<int32_t> downstreamLinks(const TopographyRasters& rasters, int nrows, int ncols);
 
-// Builds the links from the flow codes already stored in the grid; rejects an
-// invalid flow code on a simulated, non-border cell.
+// Builds the links of the held cells from the flow codes already stored (a
+// share's upstream slots count every cell draining in, held or not); rejects
+// an invalid flow code on a held, simulated, non-border cell.
 void buildNetwork(CellGrid& grid);
 
 // Cell naming in messages: column number from 1 at the west, row number from 1 at the south.

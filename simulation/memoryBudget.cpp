@@ -20,6 +20,17 @@ constexpr double kTaskBytes = 160.0;
 // A generous bound on the series alive at once in a depth-first run.
 constexpr double kLiveSeries = 4096.0;
 
+// The rainfall points with their series.
+double rainGridBytes(const ModelParams& p) {
+    const double points = static_cast<double>(p.rainCols) * static_cast<double>(p.rainRows);
+    const double observations = static_cast<double>(p.days) * 24.0 * static_cast<double>(p.obsPerHour);
+    return points * (static_cast<double>(sizeof(RainPoint)) + observations * 4.0);
+}
+
+double stepsOfRun(const ModelParams& p) {
+    return static_cast<double>(p.days) * 24.0 * static_cast<double>(p.stepsPerHour);
+}
+
 }  // namespace
 
 double availableMemoryBytes() {
@@ -40,23 +51,19 @@ double availableMemoryBytes() {
 
 double gridMemoryBytes(const ModelParams& p) {
     const double cells = static_cast<double>(p.ncols) * static_cast<double>(p.nrows);
-    const double points = static_cast<double>(p.rainCols) * static_cast<double>(p.rainRows);
-    const double observations = static_cast<double>(p.days) * 24.0 * static_cast<double>(p.obsPerHour);
     // Cell records, the four rasters read at once, and the ordering's work arrays.
     const double perCell = static_cast<double>(sizeof(Cell)) + 16.0 + 48.0;
-    return cells * perCell + points * (static_cast<double>(sizeof(RainPoint)) + observations * 4.0);
+    return cells * perCell + rainGridBytes(p);
 }
 
 double shareMemoryBytes(const ModelParams& p) {
     const double cells = static_cast<double>(p.ncols) * static_cast<double>(p.nrows);
-    const double points = static_cast<double>(p.rainCols) * static_cast<double>(p.rainRows);
-    const double observations = static_cast<double>(p.days) * 24.0 * static_cast<double>(p.obsPerHour);
     // Rasters, slots and rainfall points kept; the partition's work arrays.
-    return cells * (24.0 + 64.0) + points * (static_cast<double>(sizeof(RainPoint)) + observations * 4.0);
+    return cells * (24.0 + 64.0) + rainGridBytes(p);
 }
 
 double modelMemoryBytes(const CellGrid& grid, const ModelParams& p) {
-    const double steps = static_cast<double>(p.days) * 24.0 * static_cast<double>(p.stepsPerHour);
+    const double steps = stepsOfRun(p);
     const double nodes = static_cast<double>(p.spaceSteps) + 1.0;
     const double cells = static_cast<double>(grid.cellCount());
     const double hours = static_cast<double>(p.days) * 24.0;
@@ -85,14 +92,6 @@ void requireMemory(double needed, double available) {
                   available / 1e9);
     throw InputError(text);
 }
-
-namespace {
-
-double stepsOfRun(const ModelParams& p) {
-    return static_cast<double>(p.days) * 24.0 * static_cast<double>(p.stepsPerHour);
-}
-
-}  // namespace
 
 // A structure cell's console lines (one a step, at most 36 bytes) wait in
 // memory until every earlier cell of the calculation order has finished.

@@ -117,14 +117,14 @@ void runStructures(CellGrid& grid, int32_t i, std::vector<Structure>& structures
 // How a task ended.
 enum class TaskEnd : uint8_t { kRunning, kDone, kFailed, kOutOfMemory };
 
-// The console text of an entry computed elsewhere and, if it failed, its message.
-struct RemoteText {
+// The console text of a finished entry and, if it failed, its message.
+struct EntryText {
     std::string log;
     std::string failure;
 };
 
 // Everything the tasks of one run share: the read-only inputs, the plan, and
-// the per-task results that the console printer collects in calculation order.
+// the per-entry results that the console printer collects in calculation order.
 struct LoopRun {
     CellGrid& grid;
     const CalcOrder& order;
@@ -147,15 +147,12 @@ struct LoopRun {
     std::mutex receivedMutex;
     std::unordered_map<int32_t, std::vector<float>> received;
 
-    // Guarded by printMutex.
+    // Guarded by printMutex. The printing process: how each computed entry
+    // ended, here or elsewhere (kRunning: not known yet), and the text of
+    // those that have any, until printed.
     std::mutex printMutex;
-    std::vector<std::string> logs;  // per task
-    std::vector<TaskEnd> ends;      // per task
-    std::vector<std::pair<int32_t, std::string>> failures;  // (task, message)
-    // Process 0: how each entry computed elsewhere ended (kRunning: not known
-    // yet), and the text of those that have any, until printed.
-    std::vector<TaskEnd> remoteEnds;
-    std::unordered_map<int32_t, RemoteText> remoteTexts;
+    std::vector<TaskEnd> ends;                     // per entry
+    std::unordered_map<int32_t, EntryText> texts;  // by entry
     bool printing = false;
     std::size_t nextEntry = 0;  // first entry not yet printed
     std::size_t nextGroup = 0;  // first group whose line is not yet printed
@@ -176,12 +173,12 @@ struct LoopRun {
         : grid(g), order(o), rain(r), params(p), dams(d), reservoirs(res), cellFinished(f), out(os), progress(pl),
           peers(lp), plan(planEvent(g, o, riverNumList)),
           zeros(seriesLength(p.days, p.stepsPerHour), 0.0f), keepsSeries(g.cellCount(), 0),
-          unreadBy(plan.tasks.size()), logs(plan.tasks.size()), ends(plan.tasks.size(), TaskEnd::kRunning) {
+          unreadBy(plan.tasks.size()) {
         for (const Dam& dam : dams) keepsSeries[static_cast<std::size_t>(dam.cell)] = 1;
         for (const Reservoir& reservoir : reservoirs) keepsSeries[static_cast<std::size_t>(reservoir.cell)] = 1;
         for (std::size_t t = 0; t < plan.tasks.size(); ++t) unreadBy[t].store(plan.tasks[t].readers);
         for (const char computes : plan.entryComputes) taskCount += computes;
-        if (peers != nullptr && peers->peers.rank == 0) remoteEnds.assign(plan.entryComputes.size(), TaskEnd::kRunning);
+        if (prints()) ends.assign(plan.entryComputes.size(), TaskEnd::kRunning);
     }
 
     bool prints() const { return peers == nullptr || peers->peers.rank == 0; }
@@ -266,29 +263,19 @@ void printFinishedPrefix(LoopRun& run) {
                 groupLine = true;
             }
             if (run.nextEntry == entries) break;
-            const int32_t t = run.plan.taskOfEntry[run.nextEntry];
-            if (run.plan.entryComputes[run.nextEntry] && t != kNoTask && !run.plan.tasks[static_cast<std::size_t>(t)].remote) {
-                const TaskEnd end = run.ends[static_cast<std::size_t>(t)];
+            if (run.plan.entryComputes[run.nextEntry]) {
+                const TaskEnd end = run.ends[run.nextEntry];
                 if (end == TaskEnd::kRunning) break;
-                text += run.logs[static_cast<std::size_t>(t)];
-                std::string().swap(run.logs[static_cast<std::size_t>(t)]);
+                const auto it = run.texts.find(static_cast<int32_t>(run.nextEntry));
+                if (it != run.texts.end()) {
+                    text += it->second.log;
+                    if (end != TaskEnd::kDone) run.stopMessage = std::move(it->second.failure);
+                    run.texts.erase(it);
+                }
                 if (end != TaskEnd::kDone) {
                     run.stopped = true;
                     run.stopEnd = end;
-                    for (auto& [task, message] : run.failures)
-                        if (task == t) run.stopMessage = std::move(message);
                 }
-            } else if (run.plan.entryComputes[run.nextEntry]) {
-                const TaskEnd end = run.remoteEnds[run.nextEntry];
-                if (end == TaskEnd::kRunning) break;
-                const auto it = run.remoteTexts.find(static_cast<int32_t>(run.nextEntry));
-                if (it != run.remoteTexts.end()) text += it->second.log;
-                if (end != TaskEnd::kDone) {
-                    run.stopped = true;
-                    run.stopEnd = end;
-                    if (it != run.remoteTexts.end()) run.stopMessage = std::move(it->second.failure);
-                }
-                if (it != run.remoteTexts.end()) run.remoteTexts.erase(it);
             }
             ++run.nextEntry;
         }
@@ -403,9 +390,10 @@ void runTask(LoopRun& run, int32_t t) {
     if (task.readers == 0) releaseIfUnread(run, t);
     {
         std::lock_guard<std::mutex> lock(run.printMutex);
-        if (run.prints()) run.logs[static_cast<std::size_t>(t)] = std::move(log);  // the others have sent theirs
-        run.ends[static_cast<std::size_t>(t)] = end;
-        if (end == TaskEnd::kFailed && !failure.empty()) run.failures.emplace_back(t, std::move(failure));
+        if (run.prints()) {  // the others have sent theirs
+            run.ends[static_cast<std::size_t>(task.entry)] = end;
+            if (!log.empty() || !failure.empty()) run.texts[task.entry] = EntryText{std::move(log), std::move(failure)};
+        }
         ++run.finished;
     }
     printFinishedPrefix(run);
@@ -418,8 +406,8 @@ void takeEnds(LoopRun& run, const std::vector<char>& bytes) {
         std::lock_guard<std::mutex> lock(run.printMutex);
         while (at < bytes.size()) {
             const int32_t entry = takeValue<int32_t>(bytes, at);
-            run.remoteEnds[static_cast<std::size_t>(entry)] = static_cast<TaskEnd>(takeValue<uint8_t>(bytes, at));
-            RemoteText record;
+            run.ends[static_cast<std::size_t>(entry)] = static_cast<TaskEnd>(takeValue<uint8_t>(bytes, at));
+            EntryText record;
             const uint32_t logSize = takeValue<uint32_t>(bytes, at);
             record.log.assign(bytes.data() + at, logSize);
             at += logSize;
@@ -427,7 +415,7 @@ void takeEnds(LoopRun& run, const std::vector<char>& bytes) {
             record.failure.assign(bytes.data() + at, failureSize);
             at += failureSize;
             // Most cells have nothing to say; only text is kept by entry.
-            if (!record.log.empty() || !record.failure.empty()) run.remoteTexts[entry] = std::move(record);
+            if (!record.log.empty() || !record.failure.empty()) run.texts[entry] = std::move(record);
             ++run.finished;
         }
     }
