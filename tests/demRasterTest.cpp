@@ -4,8 +4,6 @@
 #include "demGrid.h"
 #include "demRaster.h"
 #include "geoTiffFile.h"
-#include "prepareCommand.h"
-#include "sampleBasin.h"
 #include "testProject.h"
 #include "topoFiles.h"
 
@@ -53,27 +51,6 @@ TEST(DemRaster, AGeographicGeoTiffReadsAsItsAsciiGrid) {
     } catch (const InputError& e) {
         EXPECT_NE(e.message.find("utm.tif has no coordinate reference system and its coordinates"), std::string::npos)
             << e.message;
-    }
-}
-
-TEST(DemRaster, TheSampleAsGeoTiffGivesTheSameTopographyFiles) {
-    ScratchDir dir(std::vector<std::string>{});
-    const DemGrid dem = makeSampleDem(40, 30);
-    std::ostringstream ascii;
-    writeDemGrid(ascii, dem, 2);
-    writeText("dem.asc", ascii.str());
-    writeGeoTiff("dem.tif", parseDemGrid(ascii.str(), "dem.asc"), 4326);
-    for (const char* source : {"dem.asc", "dem.tif"}) {
-        PrepareOptions options;
-        options.demPath = source;
-        options.projectDir = std::string("from-") + source;
-        options.minCells = 20;
-        const RunResult run = runCaptured([&](std::ostream& out) { return runPrepare(options, out); });
-        ASSERT_EQ(run.status, 0) << run.output;
-    }
-    for (const char* f : {"modDem.bin", "flowDir.bin", "flowAcc.bin", "riverNum.bin", "riverNumList.dat"}) {
-        EXPECT_EQ(readFile(std::string("from-dem.asc/topoData/") + f), readFile(std::string("from-dem.tif/topoData/") + f))
-            << f;
     }
 }
 

@@ -3,7 +3,6 @@
 
 #include "cfRainFile.h"
 #include "productTime.h"
-#include "gdalSupport.h"
 #include "geoTiffFile.h"
 #include "paramFile.h"
 #include "rainUnits.h"
@@ -27,6 +26,14 @@ RunResult prepare(std::vector<std::string> args) {
     return runCaptured([&](std::ostream& out) { return runPrepareRainfall(parseRainfallOptions(args), out); });
 }
 
+// Writes the parameter file and `r` as rain.nc, then prepares rain.nc with the options `extra`.
+RunResult prepareProduct(const CfRain& r, std::vector<std::string> extra = {}) {
+    writeText(kModelParamPath, kParam);
+    writeCfRain("rain.nc", r);
+    extra.insert(extra.begin(), "rain.nc");
+    return prepare(extra);
+}
+
 // A longitude/latitude product of 0.05 degrees from 134.8 E, 34.8 N (latitudes
 // stored south first), `frames` times `step` minutes apart, value f(lon, lat, k).
 CfRain lonLatProduct(int frames, double step, double (*f)(double, double, int)) {
@@ -47,10 +54,8 @@ std::vector<float> rainBin() { return readBinary<float>("input/rain.bin"); }
 
 TEST(PrepareRainfall, ALongitudeFieldSurvivesTheCutExactlyInTheMiddleOfALongerProduct) {
     ScratchDir dir;
-    writeText(kModelParamPath, kParam);
     const CfRain r = lonLatProduct(288, 10.0, lonField);  // two days; the event is one
-    writeCfRain("rain.nc", r);
-    const RunResult run = prepare({"rain.nc", "--start", "2020-09-01T12:00"});
+    const RunResult run = prepareProduct(r, {"--start", "2020-09-01T12:00"});
     ASSERT_EQ(run.status, 0) << run.output;
     // The study area 135..135.0417 E, 35..35.0333 N lies in cells 4..5 both ways; one more all round.
     EXPECT_EQ(readFile(kModelParamPath), kBefore + "2\n10\n4 4\n0.05 0.05\n134.95 34.95" + kAfter);
@@ -79,8 +84,6 @@ TEST(PrepareRainfall, EveryKindOfUnitsBecomesMillimetresPerHour) {
         {"mm h-1", "", "", 0.5f},
         {"mm/h", "time: mean", "", 0.5f},
         {"kg m-2 s-1", "", "", 1800.0f},
-        {"kg m^-2 s^-1", "time: mean", "", 1800.0f},
-        {"kg/m2/s", "", "", 1800.0f},
         {"mm", "time: sum", "", 0.5f},
         {"kg m-2", "", "", 0.5f},
         {"m", "time: sum", "", 500.0f},  // reanalysis accumulations in metres
@@ -90,15 +93,12 @@ TEST(PrepareRainfall, EveryKindOfUnitsBecomesMillimetresPerHour) {
     };
     for (const Case& c : cases) {
         ScratchDir dir;
-        writeText(kModelParamPath, kParam);
         CfRain r = lonLatProduct(24, 60.0, half);
         r.units = c.units;
         r.cellMethods = c.cellMethods;
         r.standardName = "";
-        writeCfRain("rain.nc", r);
-        std::vector<std::string> args = {"rain.nc"};
-        if (!c.option.empty()) args.insert(args.end(), {"--units", c.option});
-        const RunResult run = prepare(args);
+        const RunResult run = prepareProduct(r, c.option.empty() ? std::vector<std::string>{}
+                                                                 : std::vector<std::string>{"--units", c.option});
         ASSERT_EQ(run.status, 0) << c.units << ": " << run.output;
         const std::vector<float> rain = rainBin();
         ASSERT_EQ(rain.size(), 24u * 16u) << c.units;
@@ -110,33 +110,23 @@ TEST(PrepareRainfall, EveryKindOfUnitsBecomesMillimetresPerHour) {
         EXPECT_NE(run.output.find(endStamped ? "from 2020-08-31 23:00" : "from 2020-09-01 00:00"), std::string::npos)
             << c.units << run.output;
     }
-    {  // Time bounds place each interval, whatever the stamps: here the middle of the hour.
-        ScratchDir dir;
-        writeText(kModelParamPath, kParam);
-        CfRain r = lonLatProduct(24, 60.0, half);
-        r.units = "mm";
-        for (int k = 0; k < 24; ++k) {
-            r.times[static_cast<std::size_t>(k)] += 30.0;
-            r.timeBounds.insert(r.timeBounds.end(), {60.0 * k, 60.0 * (k + 1)});
-        }
-        writeCfRain("rain.nc", r);
-        const RunResult run = prepare({"rain.nc"});
-        EXPECT_NE(run.output.find("from 2020-09-01 00:00 to 2020-09-02 00:00 UTC"), std::string::npos) << run.output;
-    }
+    // Time bounds place each interval, whatever the stamps: here the middle of the hour.
     ScratchDir dir;
-    writeText(kModelParamPath, kParam);
     CfRain r = lonLatProduct(24, 60.0, half);
-    r.units = "furlongs";
-    writeCfRain("rain.nc", r);
-    EXPECT_NE(prepare({"rain.nc"}).output.find("the units \"furlongs\" of precip are not a rainfall rate or amount"),
-              std::string::npos);
+    r.units = "mm";
+    for (int k = 0; k < 24; ++k) {
+        r.times[static_cast<std::size_t>(k)] += 30.0;
+        r.timeBounds.insert(r.timeBounds.end(), {60.0 * k, 60.0 * (k + 1)});
+    }
+    const RunResult run = prepareProduct(r);
+    EXPECT_NE(run.output.find("from 2020-09-01 00:00 to 2020-09-02 00:00 UTC"), std::string::npos) << run.output;
 }
 
 TEST(PrepareRainfall, UnitSpellingsAndTimes) {
-    const std::pair<const char*, double> rates[] = {{"mm hr-1", 1.0},       {"mm.h-1", 1.0},
-                                                    {"mm s-1", 3600.0},     {"kg m**-2 s**-1", 3600.0},
-                                                    {"[kg/(m^2)]", 1.0},    {"0.1 mm", 0.1},
-                                                    {"mm/(10 min)", 6.0},   {"millimetres per hour", 1.0}};
+    const std::pair<const char*, double> rates[] = {
+        {"mm hr-1", 1.0},    {"mm.h-1", 1.0},          {"mm s-1", 3600.0},     {"kg m**-2 s**-1", 3600.0},
+        {"kg/m2/s", 3600.0}, {"kg m^-2 s^-1", 3600.0}, {"[kg/(m^2)]", 1.0},    {"0.1 mm", 0.1},
+        {"mm/(10 min)", 6.0}, {"millimetres per hour", 1.0}};
     for (const auto& [text, factor] : rates) {
         RainUnits u;
         ASSERT_TRUE(parseRainUnits(text, u)) << text;
@@ -164,7 +154,6 @@ double eastingField(double x) { return 1.0 + (x - 490000.0) / 1000.0; }
 
 TEST(PrepareRainfall, AProjectedGridIsWarpedKeepingTheAreaMean) {
     ScratchDir dir;
-    writeText(kModelParamPath, kParam);
     CfRain r;
     r.projectedEpsg = 32653;  // UTM zone 53 N, whose central meridian is 135 E
     for (int k = 0; k < 144; ++k) r.times.push_back(10.0 * k);
@@ -173,8 +162,7 @@ TEST(PrepareRainfall, AProjectedGridIsWarpedKeepingTheAreaMean) {
     for (std::size_t k = 0; k < r.times.size(); ++k)
         for (std::size_t i = 0; i < r.y.size(); ++i)
             for (double x : r.x) r.values.push_back(static_cast<float>(eastingField(x)));
-    writeCfRain("rain.nc", r);
-    const RunResult run = prepare({"rain.nc"});
+    const RunResult run = prepareProduct(r);
     ASSERT_EQ(run.status, 0) << run.output;
     EXPECT_NE(run.output.find("warped from WGS 84 / UTM zone 53N"), std::string::npos) << run.output;
     // 500 m cells: 16" of latitude and 20" of longitude at 35 N, the south-west point half a cell outside.
@@ -196,7 +184,6 @@ TEST(PrepareRainfall, AProjectedGridIsWarpedKeepingTheAreaMean) {
 
 TEST(PrepareRainfall, ACurvilinearGridIsWarpedToLongitudeAndLatitude) {
     ScratchDir dir;
-    writeText(kModelParamPath, kParam);
     CfRain r;
     for (int k = 0; k < 24; ++k) r.times.push_back(60.0 * k);
     for (int j = 0; j < 30; ++j) r.x.push_back(j);
@@ -209,16 +196,10 @@ TEST(PrepareRainfall, ACurvilinearGridIsWarpedToLongitudeAndLatitude) {
         }
     for (int k = 0; k < 24; ++k)
         for (double lon : r.lon2d) r.values.push_back(static_cast<float>(3.0 + 10.0 * (lon - 135.0)));
-    writeCfRain("rain.nc", r);
-    const RunResult run = prepare({"rain.nc"});
+    const RunResult run = prepareProduct(r);
     ASSERT_EQ(run.status, 0) << run.output;
     EXPECT_NE(run.output.find("warped from two-dimensional latitude and longitude"), std::string::npos) << run.output;
-    const std::vector<std::string> tokens = [] {
-        std::istringstream in(readFile(kModelParamPath));
-        std::vector<std::string> t;
-        for (std::string w; in >> w;) t.push_back(w);
-        return t;
-    }();
+    const std::vector<std::string> tokens = wordsOf(kModelParamPath);
     const int cols = std::stoi(tokens[7]), rows = std::stoi(tokens[8]);
     const double dx = std::stod(tokens[9]), lon0 = std::stod(tokens[11]);
     const std::vector<float> rain = rainBin();
@@ -233,17 +214,10 @@ TEST(PrepareRainfall, RastersWithoutTimesAreFramesAtTheGivenInterval) {
     ScratchDir dir;
     writeText(kModelParamPath, kParam);
     // One GeoTIFF per hour, north row first, in a CRS-less longitude/latitude grid of 0.05 degrees.
-    useGdal();
-    GDALDriver* gtiff = GetGDALDriverManager()->GetDriverByName("GTiff");
     std::vector<std::string> args;
     for (int k = 0; k < 24; ++k) {
-        const std::string name = "hour" + std::to_string(k) + ".tif";
-        GDALDatasetUniquePtr ds(gtiff->Create(name.c_str(), 11, 11, 1, GDT_Float32, nullptr));
-        double gt[6] = {134.775, 0.05, 0.0, 35.325, 0.0, -0.05};
-        ds->SetGeoTransform(gt);
-        std::vector<float> v(121, static_cast<float>(k));
-        ASSERT_EQ(ds->GetRasterBand(1)->RasterIO(GF_Write, 0, 0, 11, 11, v.data(), 11, 11, GDT_Float32, 0, 0), CE_None);
-        args.push_back(name);
+        args.push_back("hour" + std::to_string(k) + ".tif");
+        writeGeoTiff(args.back(), 11, 11, std::vector<float>(121, static_cast<float>(k)), 134.775, 35.325, 0.05, 0.05, 0);
     }
     EXPECT_NE(prepare(args).output.find("give their interval with --interval MINUTES"), std::string::npos);
     args.insert(args.end(), {"--interval", "60", "--units", "mm", "--start", "2020-09-01T00:00"});
@@ -298,13 +272,9 @@ TEST(PrepareRainfall, BadProductsLeaveTheProjectUnchanged) {
     };
     for (const Case& c : cases) {
         ScratchDir dir;
-        writeText(kModelParamPath, kParam);
         CfRain r = lonLatProduct(144, 10.0, half);
         c.spoil(r);
-        writeCfRain("rain.nc", r);
-        std::vector<std::string> args = {"rain.nc"};
-        args.insert(args.end(), c.extra.begin(), c.extra.end());
-        const RunResult run = prepare(args);
+        const RunResult run = prepareProduct(r, c.extra);
         if (c.message.empty()) {  // accepted
             EXPECT_EQ(run.status, 0) << c.what << ": " << run.output;
             continue;

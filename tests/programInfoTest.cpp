@@ -121,12 +121,8 @@ using Stage = std::function<int(std::istream&, std::ostream&)>;
 
 // Runs a program's library stage in `dir`, as its main does.
 RunResult runStage(const Stage& stage, const fs::path& dir, const std::string& input) {
-    const fs::path previous = fs::current_path();
-    fs::current_path(dir);
     std::istringstream in(input);
-    const RunResult result = runCaptured([&](std::ostream& out) { return stage(in, out); });
-    fs::current_path(previous);
-    return result;
+    return runCapturedIn(dir, [&](std::ostream& out) { return stage(in, out); });
 }
 
 // The five programs without arguments, on a small sample project and in an

@@ -16,19 +16,8 @@
 
 #include <algorithm>
 #include <cstdio>
-#include <filesystem>
-
-namespace fs = std::filesystem;
 
 namespace {
-
-RunResult inDirectory(const fs::path& dir, const std::function<int(std::ostream&)>& program) {
-    const fs::path previous = fs::current_path();
-    fs::current_path(dir);
-    const RunResult result = runCaptured(program);
-    fs::current_path(previous);
-    return result;
-}
 
 RunResult prepareTopography(const std::string& dem, const std::string& project) {
     PrepareOptions options;
@@ -71,9 +60,7 @@ TEST(RealDataChain, GeoTiffAndNetCdfGiveTheDischargeOfAsciiAndText) {
 
     // The ASCII/text project: the same section 2 with text rainfall, records north row first.
     ASSERT_EQ(prepareTopography("dem.asc", "text").status, 0);
-    std::istringstream param(readFile("real/param-hsx-event-ver400.dat"));
-    std::vector<std::string> values;
-    for (std::string v; param >> v;) values.push_back(v);
+    std::vector<std::string> values = wordsOf("real/param-hsx-event-ver400.dat");
     values[5] = "1";
     std::string text;
     for (const std::string& v : values) text += v + "\n";
@@ -96,7 +83,7 @@ TEST(RealDataChain, GeoTiffAndNetCdfGiveTheDischargeOfAsciiAndText) {
     writeText("text/input/rain10min.dat", records);
 
     for (const char* project : {"real", "text"}) {
-        const RunResult sim = inDirectory(project, [](std::ostream& out) { return runSimulation(out, RunOptions{}); });
+        const RunResult sim = runCapturedIn(project, [](std::ostream& out) { return runSimulation(out, RunOptions{}); });
         ASSERT_EQ(sim.status, 0) << project << ": " << sim.output.substr(sim.output.size() > 2000 ? sim.output.size() - 2000 : 0);
     }
     for (const char* f : {"discharge10minSnapshot.bin", "discharge10minMean.bin", "dischargeHourlyMean.bin",

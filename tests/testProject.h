@@ -120,6 +120,23 @@ inline RunResult runCaptured(const std::function<int(std::ostream&)>& program) {
     return result;
 }
 
+// runCaptured with `dir` as the working directory, as a program started there.
+inline RunResult runCapturedIn(const std::filesystem::path& dir, const std::function<int(std::ostream&)>& program) {
+    const std::filesystem::path previous = std::filesystem::current_path();
+    std::filesystem::current_path(dir);
+    const RunResult result = runCaptured(program);
+    std::filesystem::current_path(previous);
+    return result;
+}
+
+// The whitespace-separated words of a file (the values of a parameter file).
+inline std::vector<std::string> wordsOf(const std::string& path) {
+    std::istringstream in(readFile(path));
+    std::vector<std::string> words;
+    for (std::string w; in >> w;) words.push_back(w);
+    return words;
+}
+
 // A small topography given in in-memory row order (row 0 north); written to the
 // four rasters in file order (south row first).
 struct Topography {
