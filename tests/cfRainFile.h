@@ -72,17 +72,10 @@ inline void writeCfRain(const std::string& path, const CfRain& r) {
     if (!curvilinear) {
         check(nc_def_var(nc, yName, NC_DOUBLE, 1, &yDim, &yVar), "y");
         check(nc_def_var(nc, xName, NC_DOUBLE, 1, &xDim, &xVar), "x");
-        if (projected) {
-            text(nc, xVar, "standard_name", "projection_x_coordinate");
-            text(nc, yVar, "standard_name", "projection_y_coordinate");
-            text(nc, xVar, "units", "m");
-            text(nc, yVar, "units", "m");
-        } else {
-            text(nc, xVar, "standard_name", "longitude");
-            text(nc, yVar, "standard_name", "latitude");
-            text(nc, xVar, "units", "degrees_east");
-            text(nc, yVar, "units", "degrees_north");
-        }
+        text(nc, xVar, "standard_name", projected ? "projection_x_coordinate" : "longitude");
+        text(nc, yVar, "standard_name", projected ? "projection_y_coordinate" : "latitude");
+        text(nc, xVar, "units", projected ? "m" : "degrees_east");
+        text(nc, yVar, "units", projected ? "m" : "degrees_north");
     } else {
         const int dims[2] = {yDim, xDim};
         check(nc_def_var(nc, "lat", NC_DOUBLE, 2, dims, &latVar), "lat");

@@ -83,7 +83,6 @@ TEST(ProgramInfo, AnswersOnlyWhenAsked) {
     }
     // "tool 1.0.0" or "tool 1.0.0 (git REVISION)", one line.
     const std::string revision = sourceRevision();
-    EXPECT_EQ(toolkitVersion(), std::string(FLOOD_PROJECT_VERSION));
     EXPECT_EQ(versionLine("tool"),
               "tool " FLOOD_PROJECT_VERSION + (revision.empty() ? "" : " (git " + revision + ")") + "\n");
     EXPECT_EQ(revision.find_first_of("\n\r"), std::string::npos);
