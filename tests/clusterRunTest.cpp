@@ -10,9 +10,7 @@
 #include "driver.h"
 #include "partition.h"
 #include "randomProject.h"
-#include "cellSetup.h"
 #include "inputError.h"
-#include "paramFile.h"
 #include "runRecord.h"
 #include "threadPeers.h"
 
@@ -63,55 +61,6 @@ TEST(ClusterRun, AnyNumberOfProcessesGivesTheConsoleAndFilesOfOne) {
         for (const int ranks : {2, 3, 4}) {
             SCOPED_TRACE("seed " + std::to_string(seed) + ", " + std::to_string(ranks) + " processes");
             ASSERT_NO_FATAL_FAILURE(assertSameRun(runShared(seed, ranks, 1 + static_cast<int>(k % 2)), alone));
-        }
-    }
-}
-
-// A share's records are the whole grid's: the links, and after set-up the
-// model values of every cell it computes (whose slope may come from a
-// downstream cell it does not hold) and of the cells draining into them.
-TEST(ClusterRun, EachShareHoldsTheRecordsOfTheWholeGrid) {
-    const uint64_t base = std::random_device{}();
-    for (uint64_t k = 0; k < 6; ++k) {
-        const uint64_t seed = base + k;
-        ScratchDir dir(kRandomProjectDirs);
-        writeRandomProject(seed);
-        std::ostringstream out;
-        ModelParams params;
-        try {
-            params = readParamFile(out);
-        } catch (const InputError&) {
-            continue;
-        }
-        const std::vector<int32_t> rivers = readRiverList(out);
-        CellGrid whole(params.nrows, params.ncols);
-        readTopography(whole, params);
-        setupCells(whole, params, out);
-        setupMouths(whole);
-        for (const int ranks : {2, 3}) {
-            for (int rank = 0; rank < ranks; ++rank) {
-                CellGrid share;
-                TopographyRasters rasters = readTopographyRasters(params);
-                const HeldCells held = chooseShare(rasters, rivers, params, rank, ranks);
-                shareTopography(share, std::move(rasters), held, rank, params);
-                setupCells(share, params, out);
-                setupMouths(share);
-                for (const int32_t i : held.cells) {
-                    const Cell& a = whole.cell(i);
-                    const Cell& b = share.cell(i);
-                    const std::string where = "seed " + std::to_string(seed) + ", cell " + std::to_string(i);
-                    ASSERT_EQ(b.downstream, a.downstream) << where;
-                    ASSERT_EQ(b.upstream, a.upstream) << where;
-                    ASSERT_EQ(b.numUpstream, a.numUpstream) << where;
-                    ASSERT_EQ(b.kind, a.kind) << where;
-                    const bool needed = share.owns(i) || (a.downstream != kNoCell && share.owns(a.downstream));
-                    if (!needed) continue;
-                    ASSERT_EQ(b.slopeSine, a.slopeSine) << where;
-                    ASSERT_EQ(b.flowLength, a.flowLength) << where;
-                    ASSERT_EQ(b.slopeWidth, a.slopeWidth) << where;
-                    ASSERT_EQ(b.slopeQ, a.slopeQ) << where;
-                }
-            }
         }
     }
 }
