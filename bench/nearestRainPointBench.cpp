@@ -7,6 +7,7 @@
 #include "nearestRainPoint.h"
 #include "paramFile.h"
 #include "rainfall.h"
+#include "rainFiles.h"
 
 #include <chrono>
 #include <cstdio>

@@ -13,6 +13,7 @@
 #include "partition.h"
 #include "sampleBasin.h"
 #include "topoFiles.h"
+#include "topography.h"
 
 #include <chrono>
 #include <cstdio>

@@ -1,6 +1,7 @@
 #include "clusterShare.h"
 
 #include "paramFile.h"
+#include "topography.h"
 
 #include <algorithm>
 #include <fstream>

@@ -7,6 +7,7 @@
 #include "driver.h"
 #include "grid.h"
 #include "partition.h"
+#include "topography.h"
 
 #include <cstdint>
 #include <vector>

@@ -2,6 +2,7 @@
 
 #include "dam.h"
 #include "inputError.h"
+#include "structureLists.h"
 
 #include <cmath>
 #include <cstring>

@@ -5,6 +5,7 @@
 #include "inputError.h"
 #include "nearestRainPoint.h"
 #include "rainfall.h"
+#include "rainFiles.h"
 
 #include <fstream>
 

@@ -5,6 +5,7 @@
 #include "fuzzProject.h"
 #include "grid.h"
 #include "rainfall.h"
+#include "rainFiles.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
     if (size < 1) return 0;

@@ -2,6 +2,7 @@
 
 #include "fuzzProject.h"
 #include "grid.h"
+#include "topography.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
     const std::string text(reinterpret_cast<const char*>(data), size);

@@ -9,11 +9,15 @@
 #include "grid.h"
 #include "inputError.h"
 #include "memoryBudget.h"
+#include "orderCache.h"
+#include "paramMaps.h"
 #include "paramFile.h"
 #include "progressLine.h"
-#include "rainfall.h"
+#include "rainFiles.h"
 #include "reservoir.h"
+#include "structureLists.h"
 #include "timeLoop.h"
+#include "topography.h"
 
 #include <algorithm>
 #include <functional>

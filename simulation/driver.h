@@ -3,8 +3,8 @@
 // rainfall, parameters, dams and reservoirs, fix the calculation order, run the
 // time loop and write the results. Works in the current directory.
 
-#include "grid.h"
 #include "peers.h"
+#include "topography.h"
 
 #include <functional>
 #include <iosfwd>

@@ -5,6 +5,7 @@
 #include "exchangeOrder.h"
 #include "paramFile.h"
 #include "testProject.h"
+#include "orderCache.h"
 
 #include <gtest/gtest.h>
 

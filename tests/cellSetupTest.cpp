@@ -4,6 +4,7 @@
 #include "cellSetup.h"
 #include "kinematicWave.h"
 #include "modelCells.h"
+#include "paramMaps.h"
 
 #include <gtest/gtest.h>
 

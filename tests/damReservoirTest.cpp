@@ -5,6 +5,7 @@
 #include "paramFile.h"
 #include "reservoir.h"
 #include "testProject.h"
+#include "structureLists.h"
 
 #include <gtest/gtest.h>
 

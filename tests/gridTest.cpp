@@ -3,6 +3,7 @@
 #include "grid.h"
 #include "paramFile.h"
 #include "testProject.h"
+#include "topography.h"
 
 #include <gtest/gtest.h>
 

@@ -11,6 +11,8 @@
 #include "rainfall.h"
 #include "timeLoop.h"
 #include "toolProject.h"
+#include "rainFiles.h"
+#include "structureLists.h"
 
 #include <gtest/gtest.h>
 

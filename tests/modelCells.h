@@ -6,6 +6,7 @@
 #include "paramFile.h"
 #include "rainfall.h"
 #include "testProject.h"
+#include "topography.h"
 
 #include <vector>
 

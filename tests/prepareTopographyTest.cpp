@@ -15,6 +15,8 @@
 #include "sampleBasin.h"
 #include "testProject.h"
 #include "topoFiles.h"
+#include "structureLists.h"
+#include "topography.h"
 
 #include <gtest/gtest.h>
 

@@ -6,6 +6,7 @@
 #include "rainfall.h"
 #include "modelCells.h"
 #include "testProject.h"
+#include "rainFiles.h"
 
 #include <gtest/gtest.h>
 

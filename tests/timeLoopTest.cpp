@@ -6,6 +6,7 @@
 #include "kinematicWave.h"
 #include "modelCells.h"
 #include "timeLoop.h"
+#include "paramMaps.h"
 
 #include <gtest/gtest.h>
 

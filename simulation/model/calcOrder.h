@@ -1,7 +1,7 @@
 #pragma once
 // The calculation order: every cell with a positive flow accumulation, in
 // ascending order of accumulation, so each cell comes after all cells that
-// drain into it. Cached in "./temp/numOfBasin.dat" and "./temp/orderedCell.dat".
+// drain into it. Its cache in "./temp/" is read and written by orderCache.h.
 
 #include "grid.h"
 
@@ -21,9 +21,3 @@ struct CalcOrder {
 
 // Orders the cells by flow accumulation.
 CalcOrder orderCells(const CellGrid& grid);
-
-// Reuses the cache when it fits the grid, else orders the cells and rewrites
-// the cache. Prints the stage line and the summary lines. Without `mayWrite`
-// the cache is only read (another process writes it): an order that does not
-// fit is computed anew, not written.
-CalcOrder prepareCalcOrder(const CellGrid& grid, const ModelParams& params, std::ostream& out, bool mayWrite = true);

@@ -1,13 +1,9 @@
 #pragma once
-// Gridded rainfall: the rainfall grid and its points, the nearest-point mapping
-// of the study-area cells (cached in "./temp/setROFCell.dat"), the text and
-// binary readers, the rainfall of a calculation step and the event totals.
-//
-// Every value is an intensity in mm/h. The rainfall grid has its own origin,
-// spacing and size; its row 0 is the southernmost row (the study-area grid
-// keeps row 0 in the north).
+// The rainfall files: the cache of the cell-to-point mapping in
+// "./temp/setROFCell.dat", the text and binary rainfall readers and the
+// event totals grid "./output/totalRainDistribution.asc".
 
-#include "grid.h"
+#include "rainfall.h"
 
 #include <cstdint>
 #include <fstream>
@@ -21,43 +17,6 @@ inline const char* const kRainTextPath = "./input/rain10min.dat";
 inline const char* const kRainBinaryPath = "./input/rain.bin";
 inline const char* const kRainCachePath = "./temp/setROFCell.dat";
 inline const char* const kRainTotalsPath = "./output/totalRainDistribution.asc";
-
-struct RainPoint {
-    float latitude = 0.0f;   // degrees
-    float longitude = 0.0f;  // degrees, points east of 180 stored as negative
-    int32_t columnNumber = 0;  // j + 1
-    int32_t rowNumber = 0;     // i + 1
-    // Intensity in mm/h, [day][hour][observation] at (day * 24 + hour) * obsPerHour + observation.
-    std::vector<float> rainSeries;
-};
-
-// rainRows x rainCols points; row i = 0 is the southernmost row.
-struct RainGrid {
-    int32_t rainRows = 0;
-    int32_t rainCols = 0;
-    int32_t days = 0;
-    int32_t obsPerHour = 0;
-    std::vector<RainPoint> points;  // index i * rainCols + j
-
-    std::size_t indexOf(int i, int j) const {
-        return static_cast<std::size_t>(i) * static_cast<std::size_t>(rainCols) + static_cast<std::size_t>(j);
-    }
-    RainPoint& at(int i, int j) { return points[indexOf(i, j)]; }
-    const RainPoint& at(int i, int j) const { return points[indexOf(i, j)]; }
-};
-
-// A point of column j and row i at the given float32 coordinates; a longitude
-// above 180 is stored as float32(longitude - 360), subtracted in double.
-// The series is allocated for the whole event and zeroed.
-RainPoint makeRainPoint(float latitude, float longitude, int j, int i, int days, int obsPerHour);
-
-// Builds the rainfall grid with zeroed series: point (i, j) lies at latitude
-// float32(i * rainDy + rainLat0) and longitude float32(j * rainDx + rainLon0),
-// each computed in double and rounded once. A grid of more points than an
-// int32 index can name is an InputError.
-RainGrid makeRainGrid(const ModelParams& params);
-
-// ---- Mapping cells to rainfall points ------------------------------------
 
 // The ten values that identify the geometry of the two grids, in cache order.
 struct RainCacheHeader {
@@ -77,11 +36,6 @@ RainCacheHeader rainCacheHeader(const ModelParams& params);
 // True when the integers are equal and every real differs by at most the
 // smallest normal double (in effect, equality).
 bool cacheHeaderFits(const RainCacheHeader& cached, const RainCacheHeader& current);
-
-// The point index (i * rainCols + j) of every cell, row-major over the study
-// area (row 0 north). Throws InputError naming the first cell with no point
-// nearer than 1e29 (absurd coordinates). Cells are independent of each other.
-std::vector<int32_t> mapRainPoints(const CellGrid& grid, const RainGrid& rain);
 
 // Reads a cache file. Returns true, with `pointOf` filled, only when the file
 // opens, its header fits `current`, and it holds one well-formed "r c i j"
@@ -123,17 +77,6 @@ void readRainBinary(RainGrid& rain, std::istream& in, const std::string& path);
 // InputError "ROF file cannot open.\n".
 void readRainfall(RainGrid& rain, const ModelParams& params, std::ostream& out);
 
-// Observation of the hour that calculation step `step` uses.
-inline int rainStep(int step, int stepSeconds, int rainInterval) { return step * stepSeconds / (60 * rainInterval); }
-
-// Rain of the cell's point at (day, hour, rainStep), mm/h. Requires the cell's point (connectRainfall).
-inline float rainfallAt(const RainGrid& rain, const Cell& cell, int day, int hour, int obs) {
-    const RainPoint& point = rain.points[static_cast<std::size_t>(cell.rainPoint)];
-    return point.rainSeries[(static_cast<std::size_t>(day) * 24 + static_cast<std::size_t>(hour)) *
-                                static_cast<std::size_t>(rain.obsPerHour) +
-                            static_cast<std::size_t>(obs)];
-}
-
 // ---- Event totals: "./output/totalRainDistribution.asc" ------------------
 //
 // The writer of the discharge files keeps the file's place in its sequence:
@@ -146,11 +89,6 @@ inline float rainfallAt(const RainGrid& rain, const Cell& cell, int day, int hou
 //
 // A file that cannot be created stays silent: the stream ignores the writes.
 
-// Event rainfall in mm of every cell, edges included, row-major (row 0 north):
-// value / obsPerHour (double) added for every observation in time order, which
-// for 10-minute rainfall is the sum of value / 6.0 over the six intervals of
-// each hour. A cell without a rainfall point totals 0.
-std::vector<double> rainTotals(const CellGrid& grid, const RainGrid& rain);
 
 // Opens (creates or truncates) the totals file for text output.
 std::ofstream openRainTotals(const std::string& path);

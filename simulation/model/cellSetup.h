@@ -1,7 +1,7 @@
 #pragma once
-// Set-up of the simulated cells: the seven distributed parameters (uniform or
-// per-cell maps in "./paramData/"), flow geometry, coefficients, node arrays,
-// series and the steady initial state; then the river mouths.
+// Set-up of the simulated cells: the parameters, flow geometry, coefficients,
+// node arrays and the steady initial state; then the river mouths. The
+// parameters come uniform or from the per-cell maps of paramMaps.h.
 //
 // Memory: each set-up cell gets, once and here, its node arrays (spaceSteps +
 // 1 doubles each; the four channel arrays for channel cells only), each in one
@@ -45,12 +45,6 @@ void setInitialState(Cell& cell, double q0);
 // mouth (a slope cell, or a channel of no upstream area, has no usable channel
 // coefficient to give). A channel mouth without such a cell keeps its own values.
 void setMouthParams(CellGrid& grid, int32_t i);
-
-// The cell loop of "Set parameter data." (after its checks): every cell with
-// riverNum >= 0 that is not on the border becomes a slope or channel cell.
-// Prints one line per map read; throws InputError on a missing or malformed
-// map, a negative map value, or a cell whose parameters cannot be used.
-void setupCells(CellGrid& grid, const ModelParams& params, std::ostream& out);
 
 // "Set parameter data at the river mouthes.": every cell with flow code 0.
 void setupMouths(CellGrid& grid);

@@ -1,6 +1,8 @@
 #include "dischargeOutput.h"
 
 #include "dischargeFiles.h"
+#include "rainFiles.h"
+#include "structureLists.h"
 #include "paramFile.h"
 
 #include <algorithm>

@@ -1,9 +1,8 @@
-#include "dam.h"
+#include "structureLists.h"
 
 #include "cellSetup.h"
 #include "dischargeOutput.h"
 #include "inputError.h"
-#include "kinematicWave.h"
 #include "memoryBudget.h"
 #include "paramFile.h"
 
@@ -80,28 +79,7 @@ std::vector<double> readRecordedReleases(const std::string& path, const ModelPar
     return releases;
 }
 
-// Kind 0: the hour's recorded release at step 0, copied to the later steps.
-void readRecordedOutflow(Dam& dam, Cell& cell, int day, int hour, int step, int stepsPerHour) {
-    if (dam.kind != 0) throw InputError("Dam kind is set to non-zero\nDam name : " + dam.name + "\n");
-    const std::size_t first = seriesIndex(day, hour, 0, stepsPerHour);
-    if (step == 0) {
-        cell.dischargeSeries[first] =
-            static_cast<float>(dam.recordedOutflow[static_cast<std::size_t>(day) * 24 + static_cast<std::size_t>(hour)]);
-    } else {
-        cell.dischargeSeries[first + static_cast<std::size_t>(step)] = cell.dischargeSeries[first];
-    }
-}
-
 }  // namespace
-
-bool isComputedCell(const Cell& cell, const std::vector<int32_t>& riverNumList) {
-    return !cell.isEdge && cell.riverNum >= 0 && cell.flowAcc > 0 && isListedRiver(riverNumList, cell.riverNum);
-}
-
-bool isComputedAt(const CellGrid& grid, int32_t i, const std::vector<int32_t>& riverNumList) {
-    return !grid.isEdgeAt(i) && grid.riverNumAt(i) >= 0 && grid.flowAccAt(i) > 0 &&
-           isListedRiver(riverNumList, grid.riverNumAt(i));
-}
 
 InputError structureListError(const std::string& listPath, int64_t record, const std::string& what) {
     return InputError("Error: " + listPath + " record " + std::to_string(record) + ": " + what + "\n");
@@ -192,48 +170,6 @@ std::vector<Dam> readDams(CellGrid& grid, const std::vector<int32_t>& riverNumLi
     return dams;
 }
 
-double localInflow(const Cell& cell, const UpstreamSeries& upstream, std::size_t at) {
-    const double inflow = upstreamInflow(upstream, at);
-    return inflow + 2.0 * cell.lateralInflow * cell.slopeLength;
-}
-
-void operate(Dam& dam, Cell& cell, const UpstreamSeries& upstream, int day, int hour, int step, int stepsPerHour) {
-    if (dam.kind == 0) {
-        readRecordedOutflow(dam, cell, day, hour, step, stepsPerHour);
-        return;
-    }
-    const std::size_t t = seriesIndex(day, hour, step, stepsPerHour);
-    const double inflow = localInflow(cell, upstream, t);
-    const double dt = static_cast<double>(cell.stepSeconds);
-    double release = 0.0;
-    if (dam.kind == 1) {
-        // The limits are tested on the storage before this step.
-        const bool passThrough = (dam.regulatedOutflow > inflow && dam.storage <= dam.s1) ||
-                                 (inflow > dam.regulatedOutflow && dam.storage >= dam.s2);
-        release = passThrough ? inflow : dam.regulatedOutflow;
-    } else if (dam.kind == 2) {
-        release = inflow > dam.regulatedOutflow ? dam.regulatedOutflow : inflow;
-    } else {
-        throw InputError(
-            "Set dam type to 1 or 2. Modelling of other types of dam operation is instructed in the manual.\n");
-    }
-    dam.storage = dam.storage + (inflow - release) * dt;
-    dam.storageSeries[t] = static_cast<float>(dam.storage);
-    if (!std::isfinite(dam.storageSeries[t])) {
-        throw InputError("Error: the storage of dam " + dam.name + " at " + dam.place +
-                         " is no longer a finite number at day " + std::to_string(day) + ", hour " +
-                         std::to_string(hour) + ", step " + std::to_string(step) +
-                         " (counted from 0); check its inflow. Simulation ends\n");
-    }
-    cell.inflowSeries[t] = static_cast<float>(inflow);
-    cell.dischargeSeries[t] = static_cast<float>(release);
-}
-
-float hourlyMeanStorage(const Dam& dam, int day, int hour, int stepsPerHour) {
-    const float mean = meanInOrder(dam.storageSeries.data() + seriesIndex(day, hour, 0, stepsPerHour), stepsPerHour);
-    return static_cast<float>(static_cast<double>(mean) + dam.initialStorage);
-}
-
 void writeDamTables(const std::vector<Dam>& dams, const CellGrid& grid, const ModelParams& params, std::ostream& out) {
     out << "Write ./output/damData/damIQS.dat\n";
     for (std::size_t k = 0; k < dams.size(); ++k) {
@@ -246,3 +182,64 @@ void writeDamTables(const std::vector<Dam>& dams, const CellGrid& grid, const Mo
     }
 }
 
+namespace {
+
+const char* const kReservoirListPath = "./input/reservoir.dat";
+
+}  // namespace
+
+std::vector<Reservoir> readReservoirs(CellGrid& grid, const std::vector<int32_t>& riverNumList,
+                                      const ModelParams& params, std::ostream& out) {
+    out << "\nRead ./input/reservoir.dat\n----------Reservoir setting----------\n";
+    std::vector<Reservoir> reservoirs;
+    std::ifstream in(kReservoirListPath);
+    if (!in) {
+        out << "reservoir.dat dose not exist. It is assumed no reservoirs exist.\n";
+    } else {
+        const int64_t count = readStructureItem<int64_t>(in, kReservoirListPath, 0);
+        if (count < 0) throw structureListError(kReservoirListPath, 0, "the number of reservoirs is negative.");
+        const double available = availableMemoryBytes();
+        for (int64_t record = 1; record <= count; ++record) {
+            Reservoir reservoir;
+            reservoir.number = readStructureItem<int32_t>(in, kReservoirListPath, record);
+            const int64_t columnNumber = readStructureItem<int64_t>(in, kReservoirListPath, record);
+            const int64_t rowNumber = readStructureItem<int64_t>(in, kReservoirListPath, record);
+            const int32_t k = readStructureItem<int32_t>(in, kReservoirListPath, record);
+            reservoir.name = readStructureName(in, kReservoirListPath, record);
+            reservoir.cell = structureCellOf(grid, riverNumList, columnNumber, rowNumber, "reservoir " + reservoir.name);
+            reservoir.rowIndex = grid.rowOf(reservoir.cell);
+            reservoir.columnIndex = grid.colOf(reservoir.cell);
+            // A share marks and equips only the cells it holds.
+            Cell* cell = grid.holds(reservoir.cell) ? &grid.cell(reservoir.cell) : nullptr;
+            requireMemory(static_cast<double>(record) * reservoirMemoryBytes(params), available);
+            if (cell != nullptr) cell->kind = kReservoirCell;
+            if (cell != nullptr && grid.owns(reservoir.cell))
+                allocateStructureSeries(*cell, params.days, params.stepsPerHour);
+            reservoir.prevInflow = 0.0;
+            reservoir.outflow = 0.0;
+            // A negative constant has no storage meaning (and 2k + dt = 0 would divide by zero).
+            if (k < 0) {
+                throw InputError("Error: reservoir " + reservoir.name + " has the negative storage constant k=" +
+                                 std::to_string(k) + ".\n");
+            }
+            // Every computed cell has the step of the parameter file.
+            setStorageConstant(reservoir, k, cell != nullptr ? cell->stepSeconds : params.stepSeconds);
+            out << reservoir.name << " k=" << reservoir.k << '\n';
+            reservoirs.push_back(std::move(reservoir));
+        }
+    }
+    out << "-------------------------------------\n\n";
+    return reservoirs;
+}
+
+void writeReservoirTables(const std::vector<Reservoir>& reservoirs, const CellGrid& grid, const ModelParams& params,
+                          std::ostream& out) {
+    out << "Write ./output/resData/resIQ.dat\n";
+    for (std::size_t k = 0; k < reservoirs.size(); ++k) {
+        const Reservoir& reservoir = reservoirs[k];
+        if (!writesTable(reservoirs, k, grid)) continue;
+        writeHourlyTable("./output/resData/" + reservoir.name + "IQ.dat", grid.cell(reservoir.cell), params.days,
+                         params.stepsPerHour,
+                         [](std::ostream&, int, int) {});
+    }
+}

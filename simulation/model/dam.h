@@ -1,14 +1,12 @@
 #pragma once
-// Dams: read from "./input/dam.dat"; each replaces the computation of its cell
+// Dams (listed in "./input/dam.dat"): each replaces the computation of its cell
 // by an operation rule and keeps a storage balance. The release becomes the
 // cell's outflow, so the cells below receive the regulated flow.
 
 #include "grid.h"
-#include "inputError.h"
 #include "kinematicWave.h"
 
 #include <cstdint>
-#include <istream>
 #include <string>
 #include <vector>
 
@@ -34,11 +32,6 @@ struct Dam {
     std::vector<float> storageSeries;  // storage after every step, indexed by seriesIndex()
 };
 
-// Prints the dam block and reads "./input/dam.dat" (optional); marks each dam
-// cell as kind 99. A dam whose cell is outside the grid or is never computed
-// (border, river not simulated, no positive accumulation) is an input error.
-std::vector<Dam> readDams(CellGrid& grid, const std::vector<int32_t>& riverNumList, const ModelParams& params,
-                          std::ostream& out);
 
 // Inflow of a dam or reservoir cell at series position `at`: the upstream
 // outflows, in slot order, plus twice the rain on the cell's slope. Requires
@@ -53,35 +46,9 @@ void operate(Dam& dam, Cell& cell, const UpstreamSeries& upstream, int day, int 
 // Float32 mean storage of an hour, plus the initial storage.
 float hourlyMeanStorage(const Dam& dam, int day, int hour, int stepsPerHour);
 
-// Prints "Write ./output/damData/damIQS.dat" and writes one hourly table per
-// dam; a table that cannot be created is skipped.
-void writeDamTables(const std::vector<Dam>& dams, const CellGrid& grid, const ModelParams& params, std::ostream& out);
 
 // Whether the time loop computes the cell: not on the border, a listed river,
 // a positive accumulation. Dams and reservoirs must sit on such a cell.
 bool isComputedCell(const Cell& cell, const std::vector<int32_t>& riverNumList);
 // The same for grid cell i, held or not.
 bool isComputedAt(const CellGrid& grid, int32_t i, const std::vector<int32_t>& riverNumList);
-
-// The cell at a column number (from 1 at the west) and row number (from 1 at
-// the south) named by a dam or reservoir list; it must lie in the grid and be
-// computed by the time loop. `what` names the structure in messages.
-int32_t structureCellOf(const CellGrid& grid, const std::vector<int32_t>& riverNumList, int64_t columnNumber,
-                        int64_t rowNumber, const std::string& what);
-
-// The error of record `record` (0 is the count line) of a dam or reservoir list.
-InputError structureListError(const std::string& listPath, int64_t record, const std::string& what);
-
-// Reads one number of record `record` of a dam or reservoir list.
-template <typename T>
-T readStructureItem(std::istream& in, const std::string& listPath, int64_t record) {
-    T value{};
-    if (!(in >> value)) {
-        throw structureListError(listPath, record, "the list ends early or holds a token that is not a number.");
-    }
-    return value;
-}
-
-// Reads the name of record `record` of a dam or reservoir list: one word of
-// at most 19 characters.
-std::string readStructureName(std::istream& in, const std::string& listPath, int64_t record);

@@ -177,12 +177,6 @@ private:
     }
 };
 
-// The four topography rasters as read, per grid index (row 0 north).
-struct TopographyRasters {
-    std::vector<float> elevation;
-    std::vector<int32_t> flowDir, flowAcc, riverNum;
-};
-
 // The cell that cell (r, c) of a grid of nrows x ncols drains into by flow
 // code `code`; kNoCell for codes outside 1..8 and for codes pointing out of the grid.
 int32_t downstreamOf(int r, int c, int code, int nrows, int ncols);
@@ -195,39 +189,7 @@ void linkDownstream(CellGrid& grid, int r, int c);
 // (seven slots) takes nothing.
 void registerUpstream(CellGrid& grid, int32_t i);
 
-// "./topoData/riverNumList.dat": the first number of each line. Prints the count.
-std::vector<int32_t> readRiverList(std::ostream& out);
-std::vector<int32_t> readRiverList(std::istream& countPass, std::istream& readPass, std::ostream& out);
-
-// The four rasters of "./topoData/": geometry, flow codes, accumulation, river
-// numbers, then the links. Requires a grid of params.nrows x params.ncols.
-void readTopography(CellGrid& grid, const ModelParams& params);
-
-// Reads the four rasters of "./topoData/" and checks them as readTopography
-// does (the same messages, in the same order), without building a grid.
-TopographyRasters readTopographyRasters(const ModelParams& params);
-
-// The cells a share holds (ascending grid indices) and, for each, the process
-// that computes it; chosen from the checked rasters and the downstream link of
-// every cell (kNoCell where there is none).
-struct HeldCells {
-    std::vector<int32_t> cells;
-    std::vector<int32_t> owners;
-};
-
-// Makes `grid` the share `held` of process `rank`: every held cell gets what
-// readTopography gives it, links included (upstream slots count every cell
-// draining into it, held or not); the share keeps the rasters for the rest.
-void shareTopography(CellGrid& grid, TopographyRasters&& rasters, const HeldCells& held, int32_t rank,
-                     const ModelParams& params);
-
-// Per grid index, the cell it drains into, as the links of the grid would be.
-std::vector<int32_t> downstreamLinks(const TopographyRasters& rasters, int nrows, int ncols);
-
-// Builds the links of the held cells from the flow codes already stored (a
-// share's upstream slots count every cell draining in, held or not); rejects
-// an invalid flow code on a held, simulated, non-border cell.
-void buildNetwork(CellGrid& grid);
-
 // Cell naming in messages: column number from 1 at the west, row number from 1 at the south.
 std::string cellName(const CellGrid& grid, int32_t i);
+// The same for grid index i of a grid of nrows x ncols, before there is a grid.
+std::string placeName(int32_t i, int nrows, int ncols);

@@ -1,0 +1,17 @@
+#pragma once
+// The seven distributed parameters ("Ns", "Ka", "Da", "Dm", "Beta", "Nr",
+// "ROFinitial"): a negative parameter-file value reads the per-cell map
+// "./paramData/param_dist_KEY.dat" (an ASCII grid of the study area) instead.
+
+#include "grid.h"
+
+#include <iosfwd>
+
+struct ModelParams;
+
+// The cell loop of "Set parameter data." (after its checks): every cell with
+// riverNum >= 0 that is not on the border becomes a slope or channel cell.
+// Prints one line per map read; throws InputError on a missing or malformed
+// map, a negative map value, or a cell whose parameters cannot be used.
+void setupCells(CellGrid& grid, const ModelParams& params, std::ostream& out);
+
