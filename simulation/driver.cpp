@@ -1,5 +1,7 @@
 #include "driver.h"
 
+#include "event.h"
+
 #include "calcOrder.h"
 #include "cellSetup.h"
 #include "dam.h"
@@ -23,6 +25,7 @@
 #include <functional>
 #include <mutex>
 #include <optional>
+#include <sstream>
 #include <ostream>
 #include <thread>
 #include <vector>
@@ -104,6 +107,12 @@ struct Run {
     std::vector<Reservoir> reservoirs;
     DischargeFiles files;
 
+    // A run in process (loadEvent): its caches are read but never written, the
+    // parameter values of every cell are kept, and nothing is opened in output/.
+    bool inProcess = false;
+    bool readsRainfall = true;
+    std::vector<CellValues> cellValues;
+
     Run(RunShare* s, std::ostream& o) : share(s), out(o), first(s == nullptr || s->peers.rank == 0) {}
     // One step of the main sequence; in a distributed run every process takes
     // it, and all stop together if any of them stopped in it.
@@ -155,7 +164,8 @@ void readGrid(Run& run) {
     });
     out.flush();
 
-    run.cacheStep([&](bool mayWrite) { connectRainfall(run.grid, run.rain, run.params, out, mayWrite); });
+    run.cacheStep(
+        [&](bool mayWrite) { connectRainfall(run.grid, run.rain, run.params, out, mayWrite && !run.inProcess); });
     out.flush();
 }
 
@@ -166,13 +176,15 @@ void setUpCells(Run& run) {
     run.step([&] {
         checkModelParams(run.params);
         requireMemory(run.gridBytes() + modelMemoryBytes(run.grid, run.params), run.available);
-        setupCells(run.grid, run.params, out);
+        setupCells(run.grid, run.params, out, run.inProcess ? &run.cellValues : nullptr);
     });
     out << "Set parameter data at the river mouthes.\n";
     setupMouths(run.grid);
     out.flush();
 
-    run.cacheStep([&](bool mayWrite) { run.order = prepareCalcOrder(run.grid, run.params, out, mayWrite); });
+    run.cacheStep([&](bool mayWrite) {
+        run.order = prepareCalcOrder(run.grid, run.params, out, mayWrite && !run.inProcess);
+    });
     out.flush();
 }
 
@@ -180,11 +192,11 @@ void setUpCells(Run& run) {
 // results and the discharge files the loop fills.
 void readEventInputs(Run& run) {
     run.step([&] {
-        readRainfall(run.rain, run.params, run.out);
+        if (run.readsRainfall) readRainfall(run.rain, run.params, run.out);
         run.dams = readDams(run.grid, run.riverNumList, run.params, run.out);
         run.reservoirs = readReservoirs(run.grid, run.riverNumList, run.params, run.out);
         run.out.flush();
-        if (!run.first) return;
+        if (!run.first || run.inProcess) return;
         // A run whose results cannot be written stops before the long loop, not after.
         requireDiskSpace(outputBytes(run.params, run.dams.size() + run.reservoirs.size()),
                          writableBytes("./output/", {"./output/discharge10minSnapshot.bin",
@@ -280,6 +292,28 @@ bool writeResults(Run& run) {
 }
 
 }  // namespace
+
+Event loadEvent(const std::string& directory, const LoadOptions& options) {
+    const WorkingDirectory in(directory);
+    std::ostringstream quiet;
+    Run run(nullptr, quiet);
+    run.inProcess = true;
+    run.readsRainfall = options.rainfall;
+    readGrid(run);
+    setUpCells(run);
+    requireOrderFitsGrid(run.order, run.grid);
+    readEventInputs(run);
+    Event event;
+    event.params = run.params;
+    event.riverNumList = std::move(run.riverNumList);
+    event.grid = std::move(run.grid);
+    event.rain = std::move(run.rain);
+    event.order = std::move(run.order);
+    event.dams = std::move(run.dams);
+    event.reservoirs = std::move(run.reservoirs);
+    event.cellValues = std::move(run.cellValues);
+    return event;
+}
 
 int runSimulation(std::ostream& out, const RunOptions& options, RunShare* share) {
     Run run(share, out);

@@ -13,12 +13,8 @@
 // time, and every result is the same to the bit.
 
 #include "calcOrder.h"
-#include "dam.h"
-#include "grid.h"
-#include "kinematicWave.h"
+#include "cellEvent.h"
 #include "peers.h"
-#include "rainfall.h"
-#include "reservoir.h"
 
 #include <cstdint>
 #include <functional>
@@ -34,33 +30,6 @@ struct ProgressLine;
 // threads at once. The series is freed soon after, once the cells below have
 // read it (dam and reservoir cells keep theirs).
 using CellFinished = std::function<void(int32_t cell, const std::vector<float>& series)>;
-
-// Where a cell's event stopped because a value left the finite numbers, or a
-// float32 sum that the outputs take over an hour would.
-struct EventStop {
-    bool stopped = false;
-    int day = 0;
-    int hour = 0;
-    int step = 0;
-    bool hourSum = false;  // every step was finite, but the float32 sum of the hour overflows
-};
-
-// Whether the float32 sums that the writer takes over one hour of a series
-// stay finite: the hour's sum and, when stepsPer10min > 0, the six 10-minute
-// sums, each added in step order as the means add them. Values that are each
-// finite can still overflow such a sum. An empty series passes.
-bool hourSumsFinite(const std::vector<float>& series, int day, int hour, int stepsPerHour, int stepsPer10min);
-
-// Runs a slope or channel cell through the whole event: setRainfall, then its
-// step, for every day, hour and step in order. Requires the cell's series
-// allocated and every upstream series complete; writes the cell's series for
-// every step (up to a stop). Touches no other cell and no console:
-// iteration-limit messages are appended to `log` in the order they arise.
-EventStop runCellEvent(Cell& cell, const UpstreamSeries& upstream, const RainGrid& rain, const ModelParams& params,
-                       std::string& log);
-
-// The message that stops the run when cell i's flow leaves the finite numbers.
-std::string nonFiniteMessage(const CellGrid& grid, int32_t i, const EventStop& stop);
 
 // What a process of a distributed run brings to the loop: its peers, what it
 // does with messages that are not the loop's own (they arrive while the loop

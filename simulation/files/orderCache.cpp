@@ -4,6 +4,7 @@
 #include "paramFile.h"
 
 #include <charconv>
+#include <cstddef>
 #include <cmath>
 #include <fstream>
 #include <iomanip>
@@ -166,3 +167,21 @@ CalcOrder prepareCalcOrder(const CellGrid& grid, const ModelParams& params, std:
     return order;
 }
 
+// A cached order made for another topography can name cells the grid lacks.
+void requireOrderFitsGrid(const CalcOrder& order, const CellGrid& grid) {
+    bool fits = order.groupCount >= 0 && order.groupSizes.size() >= static_cast<std::size_t>(order.groupCount);
+    std::size_t total = 0;
+    for (int32_t g = 0; fits && g < order.groupCount; ++g) {
+        const int32_t size = order.groupSizes[static_cast<std::size_t>(g)];
+        fits = size >= 0;
+        total += fits ? static_cast<std::size_t>(size) : 0;
+    }
+    fits = fits && total <= order.entries.size();
+    for (const auto& entry : order.entries) {
+        fits = fits && entry.first >= 0 && entry.first < grid.nrows && entry.second >= 0 && entry.second < grid.ncols;
+    }
+    if (!fits) {
+        throw InputError("Error: the calculation order in ./temp/ does not fit the grid; delete "
+                         "./temp/numOfBasin.dat to rebuild it. Simulation ends\n");
+    }
+}

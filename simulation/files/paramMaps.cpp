@@ -25,9 +25,6 @@ struct DistributedParam {
     double value() const { return useMap == 1 ? cellValue : uniformValue; }
 };
 
-// Positions in the parameter table; maps are opened and read in this order.
-enum ParamIndex { kNs, kKa, kDa, kDm, kBeta, kNr, kROFinitial, kParamCount };
-
 InputError looksWrong(const std::string& path) {
     return InputError(path + " looks wrong! Simulation ends\n");
 }
@@ -69,31 +66,17 @@ void readMapValue(DistributedParam& param) {
     param.cellValue = v;
 }
 
-// The values a map may give (0 or more) that would divide by zero: a zero
-// roughness (Nr only where there is a channel) and a zero Beta where the cell
-// has a capillary layer. A capillary layer deeper than both layers together is
-// accepted from a map, as its relation still gives finite values.
-void checkCellParameters(const CellGrid& grid, int32_t i, const CellParameters& v, bool channel) {
-    auto fail = [&](const char* text) {
-        return InputError(std::string("\n") + text + " at " + cellName(grid, i) + "\n\n");
-    };
-    if (v.ns == 0.0) throw fail(kSlopeRoughnessZero);
-    if (v.ns < kMinSlopeRoughness) throw fail(kSlopeRoughnessTooSmall);
-    if (channel && v.nr == 0.0) throw fail(kChannelRoughnessZero);
-    if (v.beta == 0.0 && v.dm >= kSmallestNormal) throw fail(kBetaZero);
-}
 }  // namespace
 
-void setupCells(CellGrid& grid, const ModelParams& params, std::ostream& out) {
+void setupCells(CellGrid& grid, const ModelParams& params, std::ostream& out, std::vector<CellValues>* kept) {
     std::array<DistributedParam, kParamCount> table;
-    const char* const keys[kParamCount] = {"Ns", "Ka", "Da", "Dm", "Beta", "Nr", "ROFinitial"};
-    const double uniform[kParamCount] = {params.Ns,   params.Ka, params.Da,        params.Dm,
-                                         params.Beta, params.Nr, params.ROFinitial};
+    const CellValues uniform = paramFileValues(params);
     for (int k = 0; k < kParamCount; ++k) {
-        table[k].key = keys[k];
+        table[k].key = kParamKeys[k];
         table[k].uniformValue = uniform[k];
         openMap(table[k], params, out);
     }
+    if (kept != nullptr) kept->assign(grid.cellCount(), CellValues{});
 
     Cell standIn;  // in a share, a downstream cell that is not held gives its elevation only
     for (int r = 0; r < grid.nrows; ++r) {
@@ -104,20 +87,12 @@ void setupCells(CellGrid& grid, const ModelParams& params, std::ostream& out) {
             }
             const int32_t i = grid.index(r, c);
             if (grid.riverNumAt(i) < 0 || grid.isEdgeAt(i)) continue;
-            CellParameters v;
-            v.nr = table[kNr].value();
-            v.ns = table[kNs].value();
-            v.ka = table[kKa].value();
-            v.da = table[kDa].value();
-            v.dm = table[kDm].value();
-            v.beta = table[kBeta].value();
-            checkCellParameters(grid, i, v, grid.flowAccAt(i) > params.channelThreshold);
-            if (table[kROFinitial].value() > kMaxIntensity) {
-                throw InputError("\nError: Initial runoff height must not exceed 1e+06 mm/hr at " + cellName(grid, i) +
-                                 "\n\n");
-            }
+            CellValues values;
+            for (int k = 0; k < kParamCount; ++k) values[k] = table[k].value();
+            checkCellValues(grid, i, values, grid.flowAccAt(i) > params.channelThreshold);
             // A share checks every cell's values but sets up only the cells it holds.
             if (!grid.holds(i)) continue;
+            if (kept != nullptr) (*kept)[static_cast<std::size_t>(i)] = values;
             Cell& cell = grid.cell(i);
             const Cell* downstream = nullptr;
             if (cell.downstream != kNoCell && grid.holds(cell.downstream)) {
@@ -126,10 +101,7 @@ void setupCells(CellGrid& grid, const ModelParams& params, std::ostream& out) {
                 standIn.elevation = grid.elevationAt(cell.downstream);
                 downstream = &standIn;
             }
-            setupCell(cell, downstream, v, params);
-            cell.kind = cell.flowAcc > params.channelThreshold ? kChannelCell : kSlopeCell;
-            setInitialState(cell, table[kROFinitial].value());
+            setupCellFromValues(cell, downstream, values, params);
         }
     }
 }
-

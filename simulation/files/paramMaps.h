@@ -3,9 +3,11 @@
 // "ROFinitial"): a negative parameter-file value reads the per-cell map
 // "./paramData/param_dist_KEY.dat" (an ASCII grid of the study area) instead.
 
+#include "cellSetup.h"
 #include "grid.h"
 
 #include <iosfwd>
+#include <vector>
 
 struct ModelParams;
 
@@ -13,5 +15,7 @@ struct ModelParams;
 // riverNum >= 0 that is not on the border becomes a slope or channel cell.
 // Prints one line per map read; throws InputError on a missing or malformed
 // map, a negative map value, or a cell whose parameters cannot be used.
-void setupCells(CellGrid& grid, const ModelParams& params, std::ostream& out);
+// With `kept`, the values each set-up cell took are kept there, per grid index
+// (the parameter file's or the map's; zeros for the cells not set up).
+void setupCells(CellGrid& grid, const ModelParams& params, std::ostream& out, std::vector<CellValues>* kept = nullptr);
 

@@ -1,5 +1,7 @@
 #include "cellSetup.h"
 
+#include "inputError.h"
+
 #include "kinematicWave.h"
 #include "paramFile.h"
 
@@ -111,26 +113,34 @@ void setInitialState(Cell& cell, double q0) {
     }
 }
 
+void takeMouthGeometry(Cell& mouth, const Cell& up) {
+    const bool channelMouth = mouth.kind == kChannelCell;
+    if (up.flowAcc < 0) return;
+    if (channelMouth && up.kind != kChannelCell) return;
+    // A channel of no upstream area has no width and an infinite
+    // coefficient; such a cell is never computed and gives the mouth nothing.
+    if (channelMouth && up.flowAcc <= 0) return;
+    mouth.flowLength = up.flowLength;
+    mouth.slopeSine = up.slopeSine;
+    mouth.slopeAlpha = up.slopeAlpha;
+    mouth.va = up.va;
+    mouth.channelAlpha = up.channelAlpha;
+    mouth.slopeLength = up.slopeLength;
+    mouth.slopeWidth = up.slopeWidth;
+    mouth.slopeDx = up.slopeDx;
+}
+
 void setMouthParams(CellGrid& grid, int32_t i) {
     Cell& mouth = grid.cell(i);
-    const bool channelMouth = mouth.kind == kChannelCell;
-    for (int k = 0; k < mouth.numUpstream; ++k) {
-        const Cell& up = grid.cell(mouth.upstream[static_cast<std::size_t>(k)]);
-        if (up.flowAcc < 0) continue;
-        if (channelMouth && up.kind != kChannelCell) continue;
-        // A channel of no upstream area has no width and an infinite
-        // coefficient; such a cell is never computed and gives the mouth nothing.
-        if (channelMouth && up.flowAcc <= 0) continue;
-        mouth.flowLength = up.flowLength;
-        mouth.slopeSine = up.slopeSine;
-        mouth.slopeAlpha = up.slopeAlpha;
-        mouth.va = up.va;
-        mouth.channelAlpha = up.channelAlpha;
-        mouth.slopeLength = up.slopeLength;
-        mouth.slopeWidth = up.slopeWidth;
-        mouth.slopeDx = up.slopeDx;
-    }
+    for (int k = 0; k < mouth.numUpstream; ++k) takeMouthGeometry(mouth, grid.cell(mouth.upstream[static_cast<std::size_t>(k)]));
 }
+
+void setupCellFromValues(Cell& cell, const Cell* downstream, const CellValues& values, const ModelParams& params) {
+    setupCell(cell, downstream, cellParameters(values), params);
+    cell.kind = cell.flowAcc > params.channelThreshold ? kChannelCell : kSlopeCell;
+    setInitialState(cell, values[kROFinitial]);
+}
+
 void setupMouths(CellGrid& grid) {
     // A share treats the mouths it computes, whose upstream cells it holds.
     for (std::size_t i = 0; i < grid.cellCount(); ++i) {
@@ -144,3 +154,37 @@ void allocateStructureSeries(Cell& cell, int days, int stepsPerHour) {
     if (cell.dischargeSeries.empty()) cell.dischargeSeries.assign(seriesLength(days, stepsPerHour), 0.0f);
 }
 
+
+CellParameters cellParameters(const CellValues& v) {
+    CellParameters p;
+    p.nr = v[kNr];
+    p.ns = v[kNs];
+    p.ka = v[kKa];
+    p.da = v[kDa];
+    p.dm = v[kDm];
+    p.beta = v[kBeta];
+    return p;
+}
+
+CellValues paramFileValues(const ModelParams& params) {
+    return {params.Ns, params.Ka, params.Da, params.Dm, params.Beta, params.Nr, params.ROFinitial};
+}
+
+void setParamFileValue(ModelParams& params, ParamKey key, double value) {
+    double* fields[kParamCount] = {&params.Ns, &params.Ka, &params.Da, &params.Dm, &params.Beta, &params.Nr,
+                                   &params.ROFinitial};
+    *fields[key] = value;
+}
+
+void checkCellValues(const CellGrid& grid, int32_t i, const CellValues& v, bool channel) {
+    auto fail = [&](const char* text) {
+        return InputError(std::string("\n") + text + " at " + cellName(grid, i) + "\n\n");
+    };
+    if (v[kNs] == 0.0) throw fail(kSlopeRoughnessZero);
+    if (v[kNs] < kMinSlopeRoughness) throw fail(kSlopeRoughnessTooSmall);
+    if (channel && v[kNr] == 0.0) throw fail(kChannelRoughnessZero);
+    if (v[kBeta] == 0.0 && v[kDm] >= kSmallestNormal) throw fail(kBetaZero);
+    if (v[kROFinitial] > kMaxIntensity) {
+        throw InputError("\nError: Initial runoff height must not exceed 1e+06 mm/hr at " + cellName(grid, i) + "\n\n");
+    }
+}

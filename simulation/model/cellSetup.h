@@ -14,13 +14,35 @@
 
 #include "grid.h"
 
+#include <array>
+
 #include <cstdint>
 #include <iosfwd>
 
 struct ModelParams;
 
-// The six per-cell model parameters after the choice between the uniform value
-// and the map value.
+// The seven parameters a cell is set up with, in the order of the parameter
+// file; each is uniform (the file's value) or per cell (a map), see paramMaps.h.
+enum ParamKey { kNs, kKa, kDa, kDm, kBeta, kNr, kROFinitial, kParamCount };
+inline constexpr const char* kParamKeys[kParamCount] = {"Ns", "Ka", "Da", "Dm", "Beta", "Nr", "ROFinitial"};
+
+// A cell's value of each of the seven, after the choice between the uniform
+// value and the map value.
+using CellValues = std::array<double, kParamCount>;
+
+// The parameter file's value of each key (negative where it selects a map).
+CellValues paramFileValues(const ModelParams& params);
+// Sets the parameter file's value of `key`.
+void setParamFileValue(ModelParams& params, ParamKey key, double value);
+
+// Throws the InputError of the first value of cell i that the model cannot
+// use: a zero or too small slope roughness, a zero channel roughness where
+// the cell has a channel, a zero Beta under a capillary layer, an initial
+// runoff beyond any rain. A capillary layer deeper than both layers together
+// is accepted, as its relation still gives finite values.
+void checkCellValues(const CellGrid& grid, int32_t i, const CellValues& values, bool channel);
+
+// The six per-cell model parameters of the kinematic wave.
 struct CellParameters {
     double nr = 0.0;    // Manning coefficient of the channel
     double ns = 0.0;    // Manning coefficient of the slope
@@ -29,6 +51,7 @@ struct CellParameters {
     double dm = 0.0;    // depth of the capillary layer, m
     double beta = 0.0;  // exponent of the capillary relation
 };
+CellParameters cellParameters(const CellValues& values);
 
 // Fills the parameters, flow geometry, coefficients, series and node arrays of
 // a cell whose topography and links are set; `downstream` is its downstream
@@ -39,12 +62,19 @@ void setupCell(Cell& cell, const Cell* downstream, const CellParameters& values,
 // over the cell's upstream area. Requires setupCell.
 void setInitialState(Cell& cell, double q0);
 
+// A simulated cell (riverNum >= 0, off the border) set up from its values:
+// setupCell, its kind (1 slope or 2 channel by its accumulation), and its
+// initial state under the initial runoff.
+void setupCellFromValues(Cell& cell, const Cell* downstream, const CellValues& values, const ModelParams& params);
+
 // A river mouth (cell i) takes the flow geometry of its last qualifying
 // upstream cell: any upstream cell with non-negative accumulation for a slope
 // mouth, upstream channel cells of positive accumulation only for a channel
 // mouth (a slope cell, or a channel of no upstream area, has no usable channel
 // coefficient to give). A channel mouth without such a cell keeps its own values.
 void setMouthParams(CellGrid& grid, int32_t i);
+// One upstream cell's part of that rule: `up` gives `mouth` its geometry if it qualifies.
+void takeMouthGeometry(Cell& mouth, const Cell& up);
 
 // "Set parameter data at the river mouthes.": every cell with flow code 0.
 void setupMouths(CellGrid& grid);
