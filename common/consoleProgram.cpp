@@ -3,6 +3,7 @@
 #include "inputError.h"
 
 #include <sys/stat.h>
+#include <termios.h>
 #include <unistd.h>
 
 #include <array>
@@ -80,10 +81,13 @@ std::string stopLines(std::string_view message) {
     return lines;
 }
 
-// Whether standard output hides a stop from the user: it is not a terminal,
-// and not the file (or pipe) standard error writes to, where the stop is already.
+// Whether standard output hides a stop from the user: it is not the terminal
+// the program runs in, and not the file (or pipe) standard error writes to,
+// where the stop is already. Only the controlling terminal counts: mpirun gives
+// each process a terminal of its own for standard output, whatever its own
+// standard output is, and that process has none.
 bool standardOutputHidesStops() {
-    if (::isatty(STDOUT_FILENO) == 1) return false;
+    if (::isatty(STDOUT_FILENO) == 1 && ::tcgetsid(STDOUT_FILENO) != -1) return false;
     struct stat out {}, err {};
     return !(::fstat(STDOUT_FILENO, &out) == 0 && ::fstat(STDERR_FILENO, &err) == 0 && out.st_dev == err.st_dev &&
              out.st_ino == err.st_ino);
