@@ -43,34 +43,47 @@ int processorsOfProcess() {
 // Out of memory outside the steps the processes agree on: the others cannot be
 // told and would wait for this one, so the whole job ends here.
 int endJobOutOfMemory(int rank) {
-    std::cout << "Error: not enough memory for this run (process " << rank << ").\n";
-    std::cout.flush();
+    std::cerr << "Error: not enough memory for this run (process " << rank << ").\n";
+    std::cerr.flush();
     MPI_Abort(MPI_COMM_WORLD, 1);
     return 1;
 }
 
+// Process 0: the console of runoffSim, with its stops also on standard error
+// when standard output is a log.
+int runFirst(const std::vector<std::string>& args) {
+    return runModelConsoleProgram(
+        [&](std::ostream& out) {
+            RunOptions options = parseRunOptions(args, "runoffSimMpi");
+            if (options.help || options.version) {
+                out << (options.help ? std::string(kUsage) : versionLine("runoffSimMpi"));
+                return 0;
+            }
+            if (!options.threadsGiven) options.threads = processorsOfProcess();
+            MpiPeers transport;
+            Peers peers = makeMpiPeers(transport);
+            RunShare share = processShare(peers);
+            options.progress = progressWanted();
+            return runSimulation(out, options, &share);
+        },
+        "Error: not enough memory for this run.\n");
+}
+
 int run(int argc, char** argv, int rank) {
+    const std::vector<std::string> args(argv + 1, argv + argc);
+    if (rank == 0) return runFirst(args);
     RunOptions options;
     try {
-        options = parseRunOptions(std::vector<std::string>(argv + 1, argv + argc), "runoffSimMpi");
-    } catch (const InputError& error) {
-        if (rank == 0) std::cout << error.message;
-        return 1;
+        options = parseRunOptions(args, "runoffSimMpi");
+    } catch (const InputError&) {
+        return 1;  // process 0 says why
     }
-    if (options.help || options.version) {
-        if (rank == 0) std::cout << (options.help ? std::string(kUsage) : versionLine("runoffSimMpi"));
-        return 0;
-    }
+    if (options.help || options.version) return 0;
     if (!options.threadsGiven) options.threads = processorsOfProcess();
 
     MpiPeers transport;
     Peers peers = makeMpiPeers(transport);
     RunShare share = processShare(peers);
-    if (rank == 0) {
-        options.progress = progressWanted();
-        return runConsoleProgram([&](std::ostream& out) { return runSimulation(out, options, &share); },
-                                 "Error: not enough memory for this run.\n");
-    }
     std::ostream silent(nullptr);  // without a buffer, a stream drops everything
     try {
         return runSimulation(silent, options, &share);
@@ -91,9 +104,11 @@ int main(int argc, char** argv) {
     int rank = 0;
     MPI_Comm_rank(MPI_COMM_WORLD, &rank);
     if (provided < MPI_THREAD_SERIALIZED) {
-        if (rank == 0) std::cout << "Error: this MPI library cannot serve a process of several threads.\n";
+        const int status = rank != 0 ? 1 : runModelConsoleProgram([](std::ostream&) -> int {
+            throw InputError("Error: this MPI library cannot serve a process of several threads.\n");
+        }, "");
         MPI_Finalize();
-        return 1;
+        return status;
     }
     const int status = run(argc, argv, rank);
     std::cout.flush();

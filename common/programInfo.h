@@ -12,14 +12,16 @@
 // what a program does without arguments. Nothing here reads the build or the
 // source tree at run time: the version and the revision are compiled in.
 //
-// A program that takes no other arguments (runoffSim without options of its
-// own, the four discharge tools) answers them first thing in main:
+// A program that takes no other arguments (the four discharge tools) answers
+// them first thing in its main sequence (consoleProgram.h):
 //
 //     int main(int argc, char** argv) {
-//         if (const std::optional<int> status = answerProgramInfo({"NAME", kUsage}, argc, argv, std::cout)) {
-//             return *status;
-//         }
-//         ... the program as before ...
+//         return runModelConsoleProgram([&](std::ostream& out) {
+//             if (const std::optional<int> status = answerProgramInfo({"NAME", kUsage}, argc, argv, out)) {
+//                 return *status;
+//             }
+//             ... the program as before ...
+//         }, "Error: not enough memory for this grid.\n");
 //     }
 //
 // With no arguments answerProgramInfo prints nothing and returns no status;

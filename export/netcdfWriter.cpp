@@ -175,13 +175,19 @@ GridVars defineGrids(const NcFile& file, const ExportRun& run, int timeDim, int 
         .text("grid_mapping", "crs");
     g.peak = defineGridVar(file, "peak_discharge", NC_FLOAT, {latDim, lonDim}, {nrows, ncols});
     defineDischarge(file, g.peak, "highest hourly mean discharge of the event", "time: maximum");
+    // The peak's time as minutes after the event start, in the UDUNITS symbol
+    // "min", not as a date ("minutes since ..."): readers that decode dates
+    // through integer clock values (xarray among them) choke on the missing
+    // dates of the cells that are not computed; an elapsed time in "min" stays
+    // a plain number, missing where there is no peak.
     g.peakTime = defineGridVar(file, "peak_time", NC_DOUBLE, {latDim, lonDim}, {nrows, ncols});
-    Attributes pt = attributes(file, g.peakTime);
-    pt.text("long_name", "end of the hour of the highest hourly mean discharge")
-        .text("units", cfMinuteUnits(run.start))
+    attributes(file, g.peakTime)
+        .text("long_name", "time from the event start to the end of the hour of the highest hourly mean discharge")
+        .text("units", "min")
+        .text("comment", "The event start is the start of the first interval of time (see time_bnds and the "
+                         "time_origin attribute); add peak_time to it for the date.")
         .text("grid_mapping", "crs")
         .real("_FillValue", static_cast<double>(kFillValue));
-    if (run.start.start) pt.text("calendar", "standard");
 
     g.flowDir = defineGridVar(file, "flow_direction", NC_INT, {latDim, lonDim}, {nrows, ncols});
     attributes(file, g.flowDir)

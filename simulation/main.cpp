@@ -6,27 +6,25 @@
 #include "programInfo.h"
 #include "progressLine.h"
 
-#include <iostream>
+#include <ostream>
 #include <string>
 #include <vector>
 
 int main(int argc, char** argv) {
-    RunOptions options;
-    try {
-        options = parseRunOptions(std::vector<std::string>(argv + 1, argv + argc));
-    } catch (const InputError& error) {
-        std::cout << error.message;
-        return 1;
-    }
-    if (options.help) {
-        std::cout << runUsage();
-        return 0;
-    }
-    if (options.version) {
-        std::cout << versionLine("runoffSim");
-        return 0;
-    }
-    options.progress = progressWanted();
-    return runConsoleProgram([&](std::ostream& out) { return runSimulation(out, options); },
-                             "Error: not enough memory for this run.\n");
+    const std::vector<std::string> args(argv + 1, argv + argc);
+    return runModelConsoleProgram(
+        [&](std::ostream& out) {
+            RunOptions options = parseRunOptions(args);
+            if (options.help) {
+                out << runUsage();
+                return 0;
+            }
+            if (options.version) {
+                out << versionLine("runoffSim");
+                return 0;
+            }
+            options.progress = progressWanted();
+            return runSimulation(out, options);
+        },
+        "Error: not enough memory for this run.\n");
 }

@@ -148,6 +148,8 @@ TEST(ExportResults, GridsNorthUpAndEqualToTheFramesBitForBit) {
     EXPECT_EQ(peakTime[1 * kCols + 4], 1440.0);
     EXPECT_EQ(peak[0], -9999.0f);
     EXPECT_EQ(peakTime[0], -9999.0);
+    // Not a date: a date reader would choke on the fill value of the cells without a peak.
+    EXPECT_EQ(NcReader::text(nc.id, "peak_time", "units"), "min");
     const std::vector<float> rain = NcReader::values<float>(nc.id, "rainfall_total", kRows * kCols);
     EXPECT_EQ(rain[0], 41.5f);  // column 1, row 4: the north-west corner
     EXPECT_EQ(rain[3 * kCols + 5], 16.5f);

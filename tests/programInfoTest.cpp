@@ -48,20 +48,36 @@ std::string quoted(const std::string& text) {
 }
 
 // Runs a program in `dir` with `input` on standard input; standard output and
-// error together are the console. The console files lie in the current
-// directory while it runs.
+// error together are the console, unless `errors` names another file for
+// standard error. The console files lie in the current directory while it runs.
 RunResult runProgram(const std::string& name, const std::string& args, const fs::path& dir,
-                     const std::string& input = "") {
+                     const std::string& input = "", const std::string& errors = "&1") {
     const fs::path in = fs::current_path() / "console.in", out = fs::current_path() / "console.out";
     writeText(in.string(), input);
     const int status = std::system(("cd " + quoted(dir.string()) + " && " + quoted(kPrograms.at(name)) + " " + args +
-                                    " <" + quoted(in.string()) + " >" + quoted(out.string()) + " 2>&1")
+                                    " <" + quoted(in.string()) + " >" + quoted(out.string()) + " 2>" + errors)
                                        .c_str());
     RunResult result{WIFEXITED(status) ? WEXITSTATUS(status) : -1, readFile(out.string())};
     fs::remove(in);
     fs::remove(out);
     return result;
 }
+
+// The same with standard output and standard error in files of their own.
+struct Streams {
+    int status = -1;
+    std::string out, err;
+};
+Streams runStreams(const std::string& name, const std::string& args, const fs::path& dir,
+                   const std::string& input = "") {
+    const fs::path err = fs::current_path() / "console.err";
+    const RunResult run = runProgram(name, args, dir, input, quoted(err.string()));
+    Streams streams{run.status, run.output, readFile(err.string())};
+    fs::remove(err);
+    return streams;
+}
+
+bool isModelProgram(const std::string& name) { return name == "runoffSim" || name.rfind("discharge", 0) == 0; }
 
 std::string firstLine(const std::string& text) { return text.substr(0, text.find('\n')); }
 
@@ -103,6 +119,15 @@ TEST(ProgramInfo, EachProgramAnswersVersionAndHelp) {
             EXPECT_EQ(firstLine(other.output), "Error: unknown argument \"--threads\". " + name +
                                                    " takes no arguments; see " + name + " --help.");
         }
+        // Results on standard output; a model program's stop there too, and
+        // on standard error as well when standard output is a file; every
+        // other program's error on standard error only.
+        const Streams versionApart = runStreams(name, "--version", dir.path / "run");
+        EXPECT_EQ(versionApart.out + "|" + versionApart.err, versionLine(name) + "|");
+        const Streams wrong = runStreams(name, "--no-such-option", dir.path / "run");
+        EXPECT_EQ(wrong.status, 1) << name;
+        EXPECT_EQ(wrong.err.rfind(isModelProgram(name) ? "Error: unknown " : "", 0), 0u) << name << ": " << wrong.err;
+        EXPECT_EQ(wrong.out, isModelProgram(name) ? wrong.err : "") << name;
         EXPECT_TRUE(fs::is_empty(dir.path / "run")) << name << " wrote into its working directory";
     }
 }
@@ -162,7 +187,13 @@ TEST(ProgramInfo, WithoutArgumentsTheProgramsRunTheirStages) {
         const RunResult stopped = runProgram(name, "", dir.path / "empty" / sub);
         const RunResult expectedStop = runStage(stage, dir.path / "empty" / sub, "");
         EXPECT_EQ(stopped.status, 1) << name;
-        EXPECT_EQ(stopped.output, expectedStop.output) << name;
+        EXPECT_EQ(stopped.output, expectedStop.output) << name;  // one file: the stop is not repeated
+        // With the console in a file of its own, standard error says why it stopped (the
+        // image makers before they wait for a key).
+        const Streams apart = runStreams(name, "", dir.path / "empty" / sub);
+        EXPECT_EQ(apart.out, expectedStop.output) << name;
+        EXPECT_EQ(apart.err, std::string(name == "runoffSim" ? "./" : "") + "param-hsx-event-ver400.dat cannot open.\n")
+            << name;
     }
     const std::map<std::string, std::string> files = tree("program");
     EXPECT_TRUE(files == tree("stage")) << "the programs' files differ from their stages' files";

@@ -1,5 +1,6 @@
 #include "dischargeImage.h"
 
+#include "consoleProgram.h"
 #include "frameFile.h"
 #include "inputError.h"
 #include "paramFile.h"
@@ -107,6 +108,7 @@ namespace {
 int stopAfterKey(std::istream& in, std::ostream& out, const char* message) {
     out << message << "\n\nProgram ends. Hit any key!\n";
     out.flush();
+    echoStop(out, message);  // before the wait: with the console in a log, nothing else shows why
     in.get();
     return 1;
 }

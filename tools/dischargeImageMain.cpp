@@ -41,9 +41,12 @@ int main(int argc, char** argv) {
 #else
     const ImageToolConfig& config = kImage10min;
 #endif
-    if (const std::optional<int> status = answerProgramInfo({FLOOD_IMAGE_NAME, kUsage}, argc, argv, std::cout)) {
-        return *status;
-    }
-    return runConsoleProgram([&](std::ostream& out) { return runDischargeImage(config, std::cin, out); },
-                             "Error: not enough memory for this grid.\n");
+    return runModelConsoleProgram(
+        [&](std::ostream& out) {
+            if (const std::optional<int> status = answerProgramInfo({FLOOD_IMAGE_NAME, kUsage}, argc, argv, out)) {
+                return *status;
+            }
+            return runDischargeImage(config, std::cin, out);
+        },
+        "Error: not enough memory for this grid.\n");
 }

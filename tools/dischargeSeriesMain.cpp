@@ -43,9 +43,12 @@ int main(int argc, char** argv) {
 #else
     const SeriesToolConfig config = series10minConfig();
 #endif
-    if (const std::optional<int> status = answerProgramInfo({FLOOD_SERIES_NAME, kUsage}, argc, argv, std::cout)) {
-        return *status;
-    }
-    return runConsoleProgram([&](std::ostream& out) { return runDischargeSeries(config, std::cin, out); },
-                             "Error: not enough memory for this grid.\n");
+    return runModelConsoleProgram(
+        [&](std::ostream& out) {
+            if (const std::optional<int> status = answerProgramInfo({FLOOD_SERIES_NAME, kUsage}, argc, argv, out)) {
+                return *status;
+            }
+            return runDischargeSeries(config, std::cin, out);
+        },
+        "Error: not enough memory for this grid.\n");
 }
