@@ -30,8 +30,8 @@
 // that ends with status 1 also writes the message that stopped it to standard
 // error, so `runoffSim > run.log` still shows on the terminal why it stopped.
 // That message is the InputError's (its lines that are not blank, without
-// their indent), else the last line the program printed that is not blank,
-// unless the program has already told it with echoStop.
+// their indent); a stop that is not an InputError tells its message with
+// echoStop itself.
 
 #include "inputError.h"
 
@@ -45,8 +45,9 @@ int runConsoleProgram(const MainSequence& mainSequence, const char* outOfMemory)
 
 int runModelConsoleProgram(const MainSequence& mainSequence, const char* outOfMemory);
 
-// For a model program's stop that does not end at once (one that waits for a
-// key first): writes `message` to standard error as runModelConsoleProgram
-// does at the end, now, and only if `console` is that frame's standard output
-// (never for a console captured in a test). The frame then adds nothing.
+// For a model program's stop that is not an InputError, or that does not end
+// at once (one that waits for a key first): writes `message` to standard
+// error as runModelConsoleProgram does for an InputError, now, and only if
+// `console` is standard output (never for a console captured in a test). A
+// program tells one stop at most; the frame then adds nothing.
 void echoStop(const std::ostream& console, std::string_view message);

@@ -1,5 +1,7 @@
 #include "programInfo.h"
 
+#include "inputError.h"
+
 #include <ostream>
 
 std::string versionLine(std::string_view programName) {
@@ -24,10 +26,9 @@ std::optional<int> answerProgramInfo(const ProgramInfo& program, int argc, const
     if (argc <= 1) return std::nullopt;
     for (int k = 1; k < argc; ++k) {
         if (!isHelpOption(argv[k]) && !isVersionOption(argv[k])) {
-            out << "Error: unknown argument \"" << argv[k] << "\". " << program.name
-                << " takes no arguments; see " << program.name << " --help.\n";
-            out.flush();
-            return 1;
+            const std::string name(program.name);
+            throw InputError("Error: unknown argument \"" + std::string(argv[k]) + "\". " + name +
+                             " takes no arguments; see " + name + " --help.\n");
         }
     }
     if (isHelpOption(argv[1])) {

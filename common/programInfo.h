@@ -26,7 +26,8 @@
 //
 // With no arguments answerProgramInfo prints nothing and returns no status;
 // any argument other than -h, --help and --version is refused with a one-line
-// message and status 1.
+// InputError (status 1 in the frame).
+
 //
 // A program with options of its own (prepareTopography, makeSampleBasin)
 // tests each argument with isHelpOption and isVersionOption in its parser

@@ -93,9 +93,11 @@ TEST(ProgramInfo, AnswersOnlyWhenAsked) {
         {{"tool", "--version", "x"}, 1, unknown},
     };
     for (const auto& [args, status, text] : cases) {
-        std::ostringstream out;
-        EXPECT_EQ(answerProgramInfo(info, static_cast<int>(args.size()), args.data(), out), status) << args.back();
-        EXPECT_EQ(out.str(), text) << args.back();
+        const RunResult run = runCaptured([&](std::ostream& out) {
+            return answerProgramInfo(info, static_cast<int>(args.size()), args.data(), out).value_or(-1);
+        });
+        EXPECT_EQ(run.status, status.value_or(-1)) << args.back();
+        EXPECT_EQ(run.output, text) << args.back();
     }
     // "tool 1.0.0" or "tool 1.0.0 (git REVISION)", one line.
     const std::string revision = sourceRevision();

@@ -1,5 +1,6 @@
 #include "dischargeOutput.h"
 
+#include "consoleProgram.h"
 #include "dischargeFiles.h"
 #include "rainFiles.h"
 #include "structureLists.h"
@@ -96,6 +97,9 @@ bool writeOutputs(DischargeFiles& files, CellGrid& grid, const RainGrid& rain, c
 
     for (Cell& cell : grid.cells) releaseSeries(cell);
 
-    for (const std::string& path : lost) out << "Error: " << path << " could not be written.\n";
+    std::string stop;
+    for (const std::string& path : lost) stop += "Error: " + path + " could not be written.\n";
+    out << stop;
+    if (!stop.empty()) echoStop(out, stop);
     return lost.empty();
 }
