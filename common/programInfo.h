@@ -27,7 +27,6 @@
 // With no arguments answerProgramInfo prints nothing and returns no status;
 // any argument other than -h, --help and --version is refused with a one-line
 // InputError (status 1 in the frame).
-
 //
 // A program with options of its own (prepareTopography, makeSampleBasin)
 // tests each argument with isHelpOption and isVersionOption in its parser
