@@ -280,14 +280,24 @@ std::string lonLatCrsName(const OGRSpatialReference* srs) {
     return srs ? crsName(*srs) : "longitude/latitude (no CRS given)";
 }
 
+// The one-dimensional coordinate variable of a grid dimension, or none.
+// GDAL's netCDF driver offers the two-dimensional longitudes and latitudes of
+// a curvilinear grid (those marked with _CoordinateAxisType, as radar products
+// store them) as the "indexing variables" of x and y; they are not axes.
+std::shared_ptr<GDALMDArray> axisOf(const GDALDimension& dim) {
+    auto axis = dim.GetIndexingVariable();
+    if (!axis || axis->GetDimensionCount() != 1 || axis->GetDimensions()[0]->GetSize() != dim.GetSize()) return nullptr;
+    return axis;
+}
+
 void gridOfArray(const GDALMDArray& array, ProductAccess& access, SourceGrid& g, const std::string& file) {
     const auto& dims = array.GetDimensions();
     const auto& xDim = dims[static_cast<std::size_t>(access.xDim)];
     const auto& yDim = dims[static_cast<std::size_t>(access.yDim)];
     g.nx = static_cast<int32_t>(xDim->GetSize());
     g.ny = static_cast<int32_t>(yDim->GetSize());
-    const auto xAxis = xDim->GetIndexingVariable();
-    const auto yAxis = yDim->GetIndexingVariable();
+    const auto xAxis = axisOf(*xDim);
+    const auto yAxis = axisOf(*yDim);
     const auto srs = array.GetSpatialRef();
     const bool projected = srs && srs->IsProjected();
     if (xAxis && yAxis) {

@@ -331,3 +331,102 @@ TEST(PrepareRainfall, GaugesAreInterpolatedByInverseDistanceOrNearestGauge) {
 }
 
 }  // namespace
+
+namespace {
+
+// A radar product on a polar-stereographic grid of 4762.5 m whose standard
+// longitude lies 37 degrees west of the study areas, so its rows and columns
+// run at that angle to the parallels and meridians: 87 x 118 points from
+// (-80.6, 33.8), y south to north, the longitudes and latitudes computed by
+// GDAL and stored as radar products store them (float32 with only units and
+// _CoordinateAxisType, "time lat lon"), with the variable and time attributes
+// of the hourly Stage IV analysis. The rainfall is linear in the grid's x and y.
+struct RadarProduct {
+    CfRain product;
+    std::unique_ptr<OGRCoordinateTransformation> toGrid;  // longitude/latitude to the grid's x/y
+    double x0 = 0.0, y0 = 0.0;                            // the first point
+    double rain(double x, double y) const { return 2.0 + (x - x0) / 1.0e5 + 0.5 * (y - y0) / 1.0e5; }
+};
+
+RadarProduct radarProduct() {
+    OGRSpatialReference stere, wgs84;
+    stere.importFromProj4("+proj=stere +lat_0=90 +lat_ts=60 +lon_0=-115 +R=6371200 +units=m");
+    wgs84.SetWellKnownGeogCS("WGS84");
+    stere.SetAxisMappingStrategy(OAMS_TRADITIONAL_GIS_ORDER);
+    wgs84.SetAxisMappingStrategy(OAMS_TRADITIONAL_GIS_ORDER);
+    RadarProduct p;
+    p.toGrid.reset(OGRCreateCoordinateTransformation(&wgs84, &stere));
+    const std::unique_ptr<OGRCoordinateTransformation> toLonLat(OGRCreateCoordinateTransformation(&stere, &wgs84));
+    p.x0 = -80.6, p.y0 = 33.8;
+    p.toGrid->Transform(1, &p.x0, &p.y0);
+    CfRain& r = p.product;
+    r.radarLonLat = true;
+    r.name = "Total_precipitation_surface_1_Hour_Accumulation";
+    r.units = "kg m^-2";
+    r.standardName = "precipitation_amount";
+    r.cellMethods = "time: sum (interval: 1 hr)";
+    r.timeUnits = "Hour since 2001-12-31T23:00:00Z";
+    r.calendar = "proleptic_gregorian";
+    r.hasFill = r.fillAlsoMissing = true;
+    r.fill = NAN;
+    for (int k = 1; k <= 24; ++k) r.times.push_back(146857.0 + k);  // the ends of the hours of 2018-10-03
+    for (int j = 0; j < 87; ++j) r.x.push_back(j);
+    for (int i = 0; i < 118; ++i) r.y.push_back(i);
+    std::vector<float> frame;
+    for (int i = 0; i < 118; ++i)
+        for (int j = 0; j < 87; ++j) {
+            double x = p.x0 + 4762.5 * j, y = p.y0 + 4762.5 * i;
+            frame.push_back(static_cast<float>(p.rain(x, y)));
+            toLonLat->Transform(1, &x, &y);
+            r.lon2d.push_back(x);
+            r.lat2d.push_back(y);
+        }
+    for (std::size_t k = 0; k < r.times.size(); ++k) r.values.insert(r.values.end(), frame.begin(), frame.end());
+    return p;
+}
+
+// Regression: GDAL offers such a product's 2-D longitudes and latitudes as the
+// axes of x and y; read as 1-D axes they made a small wrong grid, and every
+// study area inside the product was refused as not covered.
+TEST(PrepareRainfall, ARotatedRadarGridIsWarpedKeepingTheAreaMean) {
+    const RadarProduct radar = radarProduct();
+    for (const auto& [west, south] : {std::pair{-78.5, 34.6}, {-78.2, 34.7}, {-78.0, 34.9}, {-77.9, 35.0}}) {
+        SCOPED_TRACE(std::to_string(west) + " " + std::to_string(south));
+        ScratchDir dir;
+        writeText(kModelParamPath, "30\n120 100\n" + std::to_string(west) + " " + std::to_string(south) +
+                                       "\n1\n10\n2 2\n0.05 0.05\n135.0 35.0" + kAfter);
+        writeCfRain("st4.nc", radar.product);
+        const RunResult run = prepare({"st4.nc"});
+        ASSERT_EQ(run.status, 0) << run.output;
+        EXPECT_NE(run.output.find("from 2018-10-03 00:00 to 2018-10-04 00:00 UTC"), std::string::npos) << run.output;
+        const std::vector<std::string> tokens = wordsOf(kModelParamPath);
+        const int cols = std::stoi(tokens[7]), rows = std::stoi(tokens[8]);
+        const double dx = std::stod(tokens[9]), dy = std::stod(tokens[10]);
+        const double lon0 = std::stod(tokens[11]), lat0 = std::stod(tokens[12]);
+        const std::vector<float> rain = rainBin();
+        ASSERT_EQ(rain.size(), 24u * static_cast<std::size_t>(cols * rows));
+        // The mean of a linear field over a cell is its value at the centre.
+        double warped = 0.0, exact = 0.0;
+        for (int i = 0; i < rows; ++i)
+            for (int j = 0; j < cols; ++j) {
+                double x = lon0 + j * dx, y = lat0 + i * dy;
+                radar.toGrid->Transform(1, &x, &y);
+                const float v = rain[static_cast<std::size_t>(23 * rows * cols + i * cols + j)];
+                EXPECT_NEAR(v, radar.rain(x, y), 0.02) << i << ' ' << j;
+                warped += v;
+                exact += radar.rain(x, y);
+            }
+        EXPECT_NEAR(warped / (rows * cols), exact / (rows * cols), 1e-4);
+    }
+    // A study area whose western part leaves the grid is still refused.
+    ScratchDir dir;
+    const std::string param = "30\n120 100\n-79.4 35.3\n1\n10\n2 2\n0.05 0.05\n135.0 35.0" + kAfter;
+    writeText(kModelParamPath, param);
+    writeCfRain("st4.nc", radar.product);
+    const RunResult run = prepare({"st4.nc"});
+    EXPECT_EQ(run.output, "Error: st4.nc does not cover the study area (-79.4..-78.4 E, 35.3..36.1333 N) and one "
+                          "rainfall cell around it.\n");
+    EXPECT_EQ(readFile(kModelParamPath), param);
+}
+
+}  // namespace
