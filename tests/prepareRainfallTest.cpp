@@ -72,6 +72,10 @@ TEST(PrepareRainfall, ALongitudeFieldSurvivesTheCutExactlyInTheMiddleOfALongerPr
               std::string::npos)
         << run.output;
     EXPECT_NE(run.output.find("without resampling"), std::string::npos);
+    EXPECT_EQ(readFile("input/event.txt"),
+              "# Written by prepareRainfall: the calendar of this project's rainfall.\nstart = 2020-09-01T12:00:00Z\n"
+              "interval_minutes = 10\nsource = " + (std::filesystem::current_path() / "rain.nc").string() +
+                  "\nvariable = precip\n");
 }
 
 TEST(PrepareRainfall, EveryKindOfUnitsBecomesMillimetresPerHour) {
@@ -312,6 +316,9 @@ TEST(PrepareRainfall, GaugesAreInterpolatedByInverseDistanceOrNearestGauge) {
     // Point (i, j) = (0, 0) is at 134.995, 34.995; gauge A sits nowhere on the grid, so every value lies between.
     for (float v : rain) EXPECT_TRUE(v > 6.0f && v < 24.0f) << v;
     EXPECT_NE(run.output.find("3 gauges, 432 records"), std::string::npos) << run.output;
+    EXPECT_NE(readFile("input/event.txt").find("start = 2020-09-01T00:00:00Z\ninterval_minutes = 10\nsource = /"),
+              std::string::npos);
+    EXPECT_NE(readFile("input/event.txt").find("/gauges.csv\nvariable =\n"), std::string::npos);
 
     run = prepare({"--gauges", "gauges.csv", "--spacing", "0.01", "--nearest"});
     ASSERT_EQ(run.status, 0) << run.output;
