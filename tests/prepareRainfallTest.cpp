@@ -11,8 +11,10 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <filesystem>
+#include <map>
 
 namespace {
 
@@ -434,6 +436,86 @@ TEST(PrepareRainfall, ARotatedRadarGridIsWarpedKeepingTheAreaMean) {
     EXPECT_EQ(run.output, "Error: st4.nc does not cover the study area (-79.4..-78.4 E, 35.3..36.1333 N) and one "
                           "rainfall cell around it.\n");
     EXPECT_EQ(readFile(kModelParamPath), param);
+}
+
+}  // namespace
+
+namespace {
+
+// Every file under the working directory with its content.
+std::map<std::string, std::string> projectFiles() {
+    std::map<std::string, std::string> files;
+    for (const auto& entry : std::filesystem::recursive_directory_iterator("."))
+        if (entry.is_regular_file()) files[entry.path().string()] = readFile(entry.path().string());
+    return files;
+}
+
+// `r` made an ensemble of three members along `dimension`: member m adds m to every value.
+CfRain withMembers(CfRain r, const std::string& dimension, bool standardName) {
+    r.members = 3;
+    r.memberDim = dimension;
+    r.memberStandardName = standardName;
+    const std::vector<float> one = r.values;
+    r.values.clear();
+    for (int m = 0; m < 3; ++m)
+        for (float v : one) r.values.push_back(v + static_cast<float>(m));
+    return r;
+}
+
+TEST(PrepareRainfall, EnsembleMembersAreEachTheRainfallOfTheirMemberAndRefusalsChangeNothing) {
+    ScratchDir dir;
+    writeText(kModelParamPath, kParam);
+    writeCfRain("rain.nc", withMembers(lonLatProduct(144, 10.0, lonField), "ens", true));
+    std::filesystem::create_directories("input/ensemble");
+    writeText("input/ensemble/rain.007.bin", "an earlier ensemble");
+    const RunResult run = prepare({"rain.nc", "--ensemble"});
+    ASSERT_EQ(run.status, 0) << run.output;
+    EXPECT_NE(run.output.find("Members: all 3 along ens\n"), std::string::npos) << run.output;
+    std::vector<std::string> members;
+    for (const auto& entry : std::filesystem::directory_iterator("input/ensemble"))
+        members.push_back(entry.path().filename().string());
+    std::sort(members.begin(), members.end());
+    ASSERT_EQ(members, (std::vector<std::string>{"rain.000.bin", "rain.001.bin", "rain.002.bin"}));
+    const std::string param = readFile(kModelParamPath);
+    EXPECT_EQ(param, kBefore + "2\n10\n4 4\n0.05 0.05\n134.95 34.95" + kAfter);
+    for (int m = 0; m < 3; ++m) {
+        const std::string file = readFile("input/ensemble/" + members[static_cast<std::size_t>(m)]);
+        ASSERT_EQ(prepare({"rain.nc", "--member", std::to_string(m)}).status, 0);
+        EXPECT_TRUE(readFile("input/rain.bin") == file) << m;
+        EXPECT_EQ(readFile(kModelParamPath), param);
+        EXPECT_EQ(rainBin()[0], static_cast<float>(lonField(134.8 + 0.05 * 3, 34.8 + 0.05 * 3, 0)) + static_cast<float>(m));
+    }
+    ASSERT_EQ(prepare({"rain.nc", "--ensemble"}).status, 0);
+
+    // Each refusal: one line, and not a byte of the project changed.
+    CfRain spoilt = withMembers(lonLatProduct(144, 10.0, lonField), "ens", true);
+    spoilt.values[2 * 144 * 121 + 50 * 121 + 60] = NAN;  // member 2, inside the cut
+    writeCfRain("spoilt.nc", spoilt);
+    writeCfRain("numbered.nc", withMembers(lonLatProduct(144, 10.0, lonField), "number", false));
+    writeCfRain("single.nc", lonLatProduct(144, 10.0, lonField));
+    const std::map<std::string, std::string> before = projectFiles();
+    const struct {
+        std::vector<std::string> args;
+        std::string message;
+    } refusals[] = {
+        {{"numbered.nc"},
+         "Error: numbered.nc has 3 members along its dimension number; give --ensemble to write them all or "
+         "--member K (from 0) for one.\n"},
+        {{"rain.nc", "--member", "3"},
+         "Error: --member 3: rain.nc has 3 members along its dimension ens, numbered from 0.\n"},
+        {{"single.nc", "--ensemble"},
+         "Error: single.nc has no member dimension (a coordinate with standard_name realization, or a dimension "
+         "named realization, member, ensemble or number), so --ensemble cannot be used.\n"},
+        {{"spoilt.nc", "--ensemble"},
+         "Error: spoilt.nc: the interval from 2020-09-01 08:20 to 2020-09-01 08:30 of member 2 has 1 missing "
+         "values (fill value or NaN) inside the cut.\n"},
+    };
+    for (const auto& refusal : refusals) {
+        const RunResult refused = prepare(refusal.args);
+        EXPECT_EQ(refused.status, 1);
+        EXPECT_EQ(refused.output, refusal.message);
+        EXPECT_TRUE(projectFiles() == before) << refusal.message;
+    }
 }
 
 }  // namespace
