@@ -504,7 +504,6 @@ std::string frameBytes(const std::vector<float>& frames) {
     return bytes;
 }
 
-
 // "rain.007.bin": the file of member 7 in input/ensemble/.
 std::string memberFileName(std::size_t member) {
     char name[32];

@@ -138,7 +138,7 @@ inline void writeCfRain(const std::string& path, const CfRain& r) {
         check(nc_put_var_double(nc, yVar, r.y.data()), "y values");
         check(nc_put_var_double(nc, xVar, r.x.data()), "x values");
     } else {
-        check(nc_put_var_double(nc, latVar, r.lat2d.data()), "lat values");  // netCDF rounds to the variable's type
+        check(nc_put_var_double(nc, latVar, r.lat2d.data()), "lat values");
         check(nc_put_var_double(nc, lonVar, r.lon2d.data()), "lon values");
     }
     check(nc_put_var_float(nc, rVar, r.values.data()), "rain values");
