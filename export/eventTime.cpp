@@ -1,7 +1,9 @@
 #include "eventTime.h"
 
 #include "calendar.h"
+#include "eventInfo.h"
 #include "inputError.h"
+#include "runResults.h"
 
 #include <cstdio>
 #include <fstream>
@@ -33,6 +35,18 @@ bool expect(const std::string& text, std::size_t& pos, const std::string& choice
     if (pos >= text.size() || choices.find(text[pos]) == std::string::npos) return false;
     ++pos;
     return true;
+}
+
+// The UTC date and time `seconds` after 1970-01-01.
+DateTime dateTimeOf(int64_t seconds) {
+    const int64_t days = seconds >= 0 ? seconds / 86400 : -((-seconds + 86399) / 86400);
+    const int64_t inDay = seconds - days * 86400;
+    DateTime t;
+    civilFromDays(days, t);
+    t.hour = static_cast<int32_t>(inDay / 3600);
+    t.minute = static_cast<int32_t>(inDay / 60 % 60);
+    t.second = static_cast<int32_t>(inDay % 60);
+    return t;
 }
 
 }  // namespace
@@ -71,7 +85,7 @@ std::optional<DateTime> rainRecordDate(const std::string& rainTextPath) {
                     static_cast<int32_t>(v[3]), static_cast<int32_t>(v[4]), static_cast<int32_t>(v[5])};
 }
 
-EventStart findEventStart(const std::string& option, int32_t rainFormat, const std::string& rainTextPath) {
+EventStart findEventStart(const std::string& option, int32_t rainFormat, const std::string& projectDir) {
     if (!option.empty()) {
         const std::optional<DateTime> start = parseDateTime(option);
         if (!start) {
@@ -80,7 +94,14 @@ EventStart findEventStart(const std::string& option, int32_t rainFormat, const s
         }
         return {start, "given with --start"};
     }
+    if (rainFormat == 2) {
+        const std::optional<EventInfo> info = readEventInfo(projectDir);
+        if (info && info->start) return {dateTimeOf(*info->start), "recorded in " + eventInfoPath(projectDir)};
+    }
     if (rainFormat == 1) {
+        Project project;
+        project.dir = projectDir;
+        const std::string rainTextPath = project.path("input/rain10min.dat");
         if (const std::optional<DateTime> start = rainRecordDate(rainTextPath)) {
             return {start, "the date of the first record of " + rainTextPath};
         }

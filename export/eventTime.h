@@ -38,10 +38,12 @@ std::optional<DateTime> parseDateTime(const std::string& text);
 // time. A missing file or any other first record gives nothing.
 std::optional<DateTime> rainRecordDate(const std::string& rainTextPath);
 
-// Chooses the start: `option` (from --start) when given, else the first record
-// of the text rainfall file (rainFormat 1), else none. Throws InputError when
-// the option is not a valid date and time.
-EventStart findEventStart(const std::string& option, int32_t rainFormat, const std::string& rainTextPath);
+// Chooses the start for the project in `projectDir`: `option` (from --start)
+// when given; else, for binary rainfall (rainFormat 2), the start that
+// prepareRainfall recorded in input/event.txt; for text rainfall (rainFormat
+// 1), the first record of input/rain10min.dat; else none. Throws InputError
+// when the option is not a valid date and time, or input/event.txt is malformed.
+EventStart findEventStart(const std::string& option, int32_t rainFormat, const std::string& projectDir);
 
 // "2024-09-01T06:30:00".
 std::string isoText(const DateTime& t);

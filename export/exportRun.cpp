@@ -6,7 +6,7 @@ void loadExportRun(ExportRun& run, const Project& project, const std::string& st
     run.grid = gridGeometry(run.params);
     const int32_t nrows = run.grid.nrows, ncols = run.grid.ncols;
     run.hours = int64_t{run.params.days} * 24;
-    run.start = findEventStart(startOption, run.params.rainFormat, project.path("input/rain10min.dat"));
+    run.start = findEventStart(startOption, run.params.rainFormat, project.dir);
 
     const std::size_t cells = run.grid.cells();
     openDischargeFile(run.hourly, project.path(kHourlyFile), cells, run.hours);

@@ -39,8 +39,10 @@ std::string plotUsage() {
            "  --reservoir NAME      the reservoir of input/reservoir.dat\n"
            "  --observed FILE.csv   observed discharge (m3/s)\n"
            "  --10min               also draw the 10-minute means\n"
-           "  -s, --start TIME      start of the event (default: the date in the first\n"
-           "                        record of input/rain10min.dat)\n"
+           "  -s, --start TIME      start of the event (default: the start prepareRainfall\n"
+           "                        recorded in input/event.txt for binary rainfall, the\n"
+           "                        date in the first record of input/rain10min.dat for\n"
+           "                        text rainfall)\n"
            "  -o FILE.svg           the picture (default: output/hydrograph-COL-ROW.svg or\n"
            "                        output/hydrograph-NAME.svg in the project)\n"
            "  -p, --project DIR     project directory (default: the current directory)\n"
@@ -148,7 +150,7 @@ int runPlot(const PlotOptions& options, std::ostream& out) {
     project.dir = options.projectDir;
     const ModelParams params = readProjectParams(project);
     const GridGeometry grid = gridGeometry(params);
-    const EventStart start = findEventStart(options.start, params.rainFormat, project.path("input/rain10min.dat"));
+    const EventStart start = findEventStart(options.start, params.rainFormat, project.dir);
 
     // The cell, and for a dam or reservoir its site.
     std::optional<StructureSite> site;

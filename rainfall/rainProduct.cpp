@@ -20,7 +20,7 @@ struct ProductAccess {
     GDALDatasetUniquePtr dataset;
     std::shared_ptr<GDALMDArray> array;
     std::size_t dimCount = 0;
-    int timeDim = -1, yDim = -1, xDim = -1;
+    int timeDim = -1, memberDim = -1, yDim = -1, xDim = -1;
     // Band sources: every band of every file is one frame, in order.
     std::vector<GDALDatasetUniquePtr> rasters;
     std::vector<std::pair<std::size_t, int>> bands;  // (raster, band number)
@@ -196,6 +196,15 @@ bool isTimeDimension(const GDALDimension& d) {
     return units.find(" since ") != std::string::npos || units == "sec UTC";
 }
 
+// A dimension of ensemble members: CF's "realization" on its coordinate
+// variable, or one of the names that CF writers and GRIB decoders use.
+bool isMemberDimension(const GDALDimension& d) {
+    const std::string name = lower(d.GetName());
+    if (name == "realization" || name == "member" || name == "ensemble" || name == "number") return true;
+    const auto index = d.GetIndexingVariable();
+    return index && lower(textAttribute(*index, "standard_name")) == "realization";
+}
+
 // The interval named in cell_methods, "time: sum (interval: 1 hour)", in seconds; 0 if none.
 int64_t cellMethodsInterval(const std::string& methods) {
     const std::size_t at = methods.find("interval:");
@@ -280,14 +289,24 @@ std::string lonLatCrsName(const OGRSpatialReference* srs) {
     return srs ? crsName(*srs) : "longitude/latitude (no CRS given)";
 }
 
+// The one-dimensional coordinate variable of a grid dimension, or none.
+// GDAL's netCDF driver offers the two-dimensional longitudes and latitudes of
+// a curvilinear grid (those marked with _CoordinateAxisType, as radar products
+// store them) as the "indexing variables" of x and y; they are not axes.
+std::shared_ptr<GDALMDArray> axisOf(const GDALDimension& dim) {
+    auto axis = dim.GetIndexingVariable();
+    if (!axis || axis->GetDimensionCount() != 1 || axis->GetDimensions()[0]->GetSize() != dim.GetSize()) return nullptr;
+    return axis;
+}
+
 void gridOfArray(const GDALMDArray& array, ProductAccess& access, SourceGrid& g, const std::string& file) {
     const auto& dims = array.GetDimensions();
     const auto& xDim = dims[static_cast<std::size_t>(access.xDim)];
     const auto& yDim = dims[static_cast<std::size_t>(access.yDim)];
     g.nx = static_cast<int32_t>(xDim->GetSize());
     g.ny = static_cast<int32_t>(yDim->GetSize());
-    const auto xAxis = xDim->GetIndexingVariable();
-    const auto yAxis = yDim->GetIndexingVariable();
+    const auto xAxis = axisOf(*xDim);
+    const auto yAxis = axisOf(*yDim);
     const auto srs = array.GetSpatialRef();
     const bool projected = srs && srs->IsProjected();
     if (xAxis && yAxis) {
@@ -349,6 +368,10 @@ RainProduct openMultidimensional(GDALDatasetUniquePtr dataset, const std::string
     for (std::size_t d = 0; d + 2 < dims.size(); ++d) {
         if (access->timeDim < 0 && isTimeDimension(*dims[d])) {
             access->timeDim = static_cast<int>(d);
+        } else if (access->memberDim < 0 && isMemberDimension(*dims[d])) {
+            access->memberDim = static_cast<int>(d);
+            p.members = static_cast<std::size_t>(dims[d]->GetSize());
+            p.memberDimension = dims[d]->GetName();
         } else if (dims[d]->GetSize() != 1) {
             throw InputError("Error: " + file + ": " + p.variable + " has a dimension " + dims[d]->GetName() + " of " +
                              std::to_string(dims[d]->GetSize()) + " values besides time, y and x; give one level.\n");
@@ -549,8 +572,8 @@ RainProduct openRainProduct(const std::vector<std::string>& sources, const Produ
     return p;
 }
 
-std::vector<double> readFrame(const RainProduct& p, std::size_t k, int32_t row0, int32_t rows, int32_t col0,
-                              int32_t cols) {
+std::vector<double> readFrame(const RainProduct& p, std::size_t member, std::size_t k, int32_t row0, int32_t rows,
+                              int32_t col0, int32_t cols) {
     const ProductAccess& a = *p.access;
     // The source rows and columns in the file's own order.
     const int32_t fileRow0 = a.flipRows ? p.grid.ny - row0 - rows : row0;
@@ -561,6 +584,7 @@ std::vector<double> readFrame(const RainProduct& p, std::size_t k, int32_t row0,
         std::vector<GUInt64> start(a.dimCount, 0);
         std::vector<size_t> count(a.dimCount, 1);
         if (a.timeDim >= 0) start[static_cast<std::size_t>(a.timeDim)] = k;
+        if (a.memberDim >= 0) start[static_cast<std::size_t>(a.memberDim)] = member;
         start[static_cast<std::size_t>(a.yDim)] = static_cast<GUInt64>(fileRow0);
         start[static_cast<std::size_t>(a.xDim)] = static_cast<GUInt64>(fileCol0);
         count[static_cast<std::size_t>(a.yDim)] = static_cast<size_t>(rows);

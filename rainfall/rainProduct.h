@@ -51,16 +51,22 @@ struct RainProduct {
     double toMillimetresPerHour = 0.0;  // from the unpacked values
     double noiseFloor = 0.0;   // negative values above -noiseFloor (mm/h) are packing noise, read as 0
     SourceGrid grid;
+    std::size_t members = 0;       // size of the member dimension; 0: the product has none
+    std::string memberDimension;   // its name
     std::shared_ptr<ProductAccess> access;
 };
 
-// Opens the product. Throws InputError for a file GDAL cannot read, no or an
-// ambiguous precipitation variable, unknown units, an irregular time axis or
-// an interval that does not divide 60 minutes, frames of different grids, or
-// a grid without a usable CRS.
+// Opens the product. A dimension besides time, y and x is its member
+// dimension when its coordinate variable has the standard_name "realization"
+// or it is named realization, member, ensemble or number (as GRIB decoders
+// name it); any other such dimension must have one value. Throws InputError
+// for a file GDAL cannot read, no or an ambiguous precipitation variable,
+// unknown units, an irregular time axis or an interval that does not divide
+// 60 minutes, frames of different grids, or a grid without a usable CRS.
 RainProduct openRainProduct(const std::vector<std::string>& sources, const ProductOptions& options);
 
-// Frame k, rows [row0, row0 + rows) (north first, as SourceGrid lists them)
-// and columns [col0, col0 + cols), in mm/h; fill values and NaN as NaN.
-std::vector<double> readFrame(const RainProduct& product, std::size_t k, int32_t row0, int32_t rows, int32_t col0,
-                              int32_t cols);
+// Frame k of member `member` (0 when the product has no members), rows
+// [row0, row0 + rows) (north first, as SourceGrid lists them) and columns
+// [col0, col0 + cols), in mm/h; fill values and NaN as NaN.
+std::vector<double> readFrame(const RainProduct& product, std::size_t member, std::size_t k, int32_t row0,
+                              int32_t rows, int32_t col0, int32_t cols);

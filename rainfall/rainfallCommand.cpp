@@ -3,17 +3,21 @@
 #include "productTime.h"
 #include "gaugeTable.h"
 #include "commandLine.h"
+#include "eventInfo.h"
 #include "inputError.h"
 #include "rainProduct.h"
 #include "rainRegrid.h"
 #include "topoFiles.h"
 
 #include <algorithm>
+#include <charconv>
 #include <cmath>
+#include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <map>
+#include <optional>
 #include <ostream>
 #include <sstream>
 
@@ -26,7 +30,9 @@ std::string rainfallUsage() {
            "Writes a project's rainfall: DIR/input/rain.bin (float32 frames in mm/h, the\n"
            "southernmost row first) and section 2 of DIR/param-hsx-event-ver400.dat, which\n"
            "must already hold the study area (section 1) and the duration (section 3).\n"
-           "Every other number and the layout of the parameter file are kept.\n"
+           "Every other number and the layout of the parameter file are kept. The event's\n"
+           "start (UTC), interval, source and variable go to DIR/input/event.txt, where\n"
+           "exportResults and plotHydrograph find the start.\n"
            "\n"
            "SOURCE is one file with a time axis (CF-NetCDF, GRIB2, or anything GDAL reads\n"
            "with times), or rasters without one (GeoTIFF and the like; every band is one\n"
@@ -40,6 +46,10 @@ std::string rainfallUsage() {
            "curvilinear grid is warped to longitude/latitude cells of about its resolution,\n"
            "keeping the area mean. The cut covers the study area plus one rainfall cell\n"
            "all round. The event window is the parameter file's days from --start.\n"
+           "\n"
+           "A product of several members (along a dimension whose coordinate has the\n"
+           "standard_name realization, or one named realization, member, ensemble or\n"
+           "number) needs --ensemble or --member K.\n"
            "\n"
            "Options:\n"
            "  -o, --output DIR       project directory (default: the current directory)\n"
@@ -55,6 +65,10 @@ std::string rainfallUsage() {
            "  --nearest              take the nearest gauge instead\n"
            "  --spacing DEGREES      spacing of the gauge grid (default: about 1/50 of the\n"
            "                         study area's longer side, at least 36 arc-seconds)\n"
+           "  --ensemble             write every member of the product, in its order, as\n"
+           "                         DIR/input/ensemble/rain.MMM.bin (MMM from 000),\n"
+           "                         replacing an earlier DIR/input/ensemble/ whole\n"
+           "  --member K             write member K (from 0) as DIR/input/rain.bin\n"
            "  -h, --help             show this text\n"
            "  --version              show the version\n";
 }
@@ -92,6 +106,16 @@ RainfallOptions parseRainfallOptions(const std::vector<std::string>& args) {
             o.nearest = true;
         } else if (arg == "--spacing") {
             o.spacing = line.positiveReal(line.value());
+        } else if (arg == "--ensemble") {
+            o.ensemble = true;
+        } else if (arg == "--member") {
+            const std::string text = line.value();
+            int64_t k = -1;
+            const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), k);
+            if (ec != std::errc() || end != text.data() + text.size() || k < 0) {
+                throw line.error("--member needs a member number from 0, not \"" + text + "\".");
+            }
+            o.member = k;
         } else if (line.isOption()) {
             throw line.error("unknown option " + arg + ".");
         } else {
@@ -101,6 +125,10 @@ RainfallOptions parseRainfallOptions(const std::vector<std::string>& args) {
     if (o.help || o.version) return o;
     if (o.gauges.empty() && o.sources.empty()) throw line.error("no rainfall source given.");
     if (!o.gauges.empty() && !o.sources.empty()) throw line.error("give either --gauges or gridded sources, not both.");
+    if (o.ensemble && o.member) throw line.error("give either --ensemble or --member, not both.");
+    if ((o.ensemble || o.member) && !o.gauges.empty()) {
+        throw line.error((o.ensemble ? "--ensemble" : "--member") + std::string(" needs a gridded product with members, not --gauges."));
+    }
     if (o.sources.size() > 1 && o.intervalMinutes == 0) {
         throw line.error("several sources are single-time rasters: give their interval with --interval MINUTES.");
     }
@@ -141,9 +169,73 @@ std::string intervalText(int64_t start, int64_t seconds) {
     return "from " + formatIsoTime(start) + " to " + formatIsoTime(start + seconds);
 }
 
-RainSeries fromProduct(const RainfallOptions& options, const ProjectArea& area) {
+// The rainfall of an event, planned before any frame is written: its grid,
+// window and summary lines, and the source to make each member's frames from
+// (frames of grid.rows x grid.cols intensities in mm/h, rows south first, the
+// layout of "input/rain.bin").
+struct RainPlan {
+    RainGridSpec grid;
+    int32_t intervalMinutes = 0;
+    bool timed = false;
+    int64_t start = 0;  // timed: start of the first interval, seconds since 1970 UTC
+    std::vector<std::string> report;  // summary lines on the source, the variable and the grid
+    EventInfo event;                  // what input/event.txt records
+    // A gridded product: the part read and its window.
+    std::optional<RainProduct> product;
+    RainCut cut;
+    std::size_t first = 0;  // the product's frame at the start of the event
+    int32_t needed = 0;     // frames of the event
+    std::vector<std::size_t> members = {0};  // the members to write, in the product's order
+    // A gauge table: the frames themselves.
+    std::vector<float> frames;
+};
+
+// The paths as the user gave them, made absolute, for the record of the event.
+std::vector<std::string> absolutePaths(const std::vector<std::string>& paths) {
+    std::vector<std::string> result;
+    for (const std::string& path : paths) {
+        std::error_code ec;
+        const fs::path full = fs::absolute(path, ec);
+        result.push_back(ec ? path : full.lexically_normal().string());
+    }
+    return result;
+}
+
+// The members of `p` to write, as the options choose them; throws when the
+// product has members and no option chooses, or an option asks for members
+// the product does not have.
+std::vector<std::size_t> chooseMembers(const RainProduct& p, const RainfallOptions& options) {
+    if (p.memberDimension.empty()) {
+        if (!options.ensemble && !options.member) return {0};
+        throw InputError("Error: " + p.source + " has no member dimension (a coordinate with standard_name "
+                         "realization, or a dimension named realization, member, ensemble or number), so " +
+                         (options.ensemble ? "--ensemble" : "--member") + " cannot be used.\n");
+    }
+    const std::string along = " along its dimension " + p.memberDimension;
+    if (options.ensemble) {
+        std::vector<std::size_t> all(p.members);
+        for (std::size_t m = 0; m < all.size(); ++m) all[m] = m;
+        if (all.empty()) throw InputError("Error: " + p.source + " has no members" + along + ".\n");
+        return all;
+    }
+    if (options.member) {
+        if (static_cast<uint64_t>(*options.member) >= p.members) {
+            throw InputError("Error: --member " + std::to_string(*options.member) + ": " + p.source + " has " +
+                             std::to_string(p.members) + " members" + along + ", numbered from 0.\n");
+        }
+        return {static_cast<std::size_t>(*options.member)};
+    }
+    if (p.members > 1) {
+        throw InputError("Error: " + p.source + " has " + std::to_string(p.members) + " members" + along +
+                         "; give --ensemble to write them all or --member K (from 0) for one.\n");
+    }
+    return {0};
+}
+
+RainPlan fromProduct(const RainfallOptions& options, const ProjectArea& area) {
     const RainProduct p = openRainProduct(options.sources, {options.variable, options.units, options.intervalMinutes});
-    RainSeries s;
+    RainPlan s;
+    s.members = chooseMembers(p, options);
     s.intervalMinutes = static_cast<int32_t>(p.intervalSeconds / 60);
     const int32_t needed = framesNeeded(area, s.intervalMinutes);
     std::size_t first = 0;
@@ -181,18 +273,11 @@ RainSeries fromProduct(const RainfallOptions& options, const ProjectArea& area) 
         s.timed = options.start.has_value();
         if (s.timed) s.start = *options.start;
     }
-    const RainCut cut = planCut(p.grid, area, p.source);
+    s.cut = planCut(p.grid, area, p.source);
+    const RainCut& cut = s.cut;
     s.grid = cut.out;
-    s.frames.reserve(static_cast<std::size_t>(needed) * static_cast<std::size_t>(cut.out.rows) *
-                     static_cast<std::size_t>(cut.out.cols));
-    for (int32_t k = 0; k < needed; ++k) {
-        const std::vector<double> part = readFrame(p, first + static_cast<std::size_t>(k), cut.row0, cut.rows, cut.col0, cut.cols);
-        const std::string when = s.timed ? intervalText(s.start + int64_t{k} * p.intervalSeconds, p.intervalSeconds)
-                                         : "of frame " + std::to_string(k + 1);
-        checkPart(part, p.source, when);
-        const std::vector<float> frame = cutFrame(cut, part);
-        s.frames.insert(s.frames.end(), frame.begin(), frame.end());
-    }
+    s.first = first;
+    s.needed = needed;
 
     std::ostringstream line;
     line << "Source: " << p.source;
@@ -209,14 +294,44 @@ RainSeries fromProduct(const RainfallOptions& options, const ProjectArea& area) 
          << p.frameCount << ")";
     s.report.push_back(line.str());
     line.str("");
+    if (options.ensemble || options.member) {
+        line << (options.ensemble ? "Members: all " : "Member: " + std::to_string(s.members.front()) + " of ")
+             << p.members << " along " << p.memberDimension;
+        s.report.push_back(line.str());
+        line.str("");
+    }
     line << "Grid: " << (cut.warped ? "warped from " : "cut from ") << p.grid.crsName
          << (cut.warped ? " to longitude/latitude, area-weighted average" : " without resampling") << " (source "
          << p.grid.nx << " x " << p.grid.ny << ")";
     s.report.push_back(line.str());
+    s.event.sources = absolutePaths(options.sources);
+    s.event.variable = p.variable;
+    s.product = p;
     return s;
 }
 
-RainSeries fromGauges(const RainfallOptions& options, const ProjectArea& area) {
+// The frames of `member` of the planned product; throws InputError, naming
+// the interval, for a missing or negative value inside the cut.
+std::vector<float> productFrames(const RainPlan& s, std::size_t member) {
+    const RainProduct& p = *s.product;
+    const RainCut& cut = s.cut;
+    std::vector<float> frames;
+    frames.reserve(static_cast<std::size_t>(s.needed) * static_cast<std::size_t>(cut.out.rows) *
+                   static_cast<std::size_t>(cut.out.cols));
+    for (int32_t k = 0; k < s.needed; ++k) {
+        const std::vector<double> part =
+            readFrame(p, member, s.first + static_cast<std::size_t>(k), cut.row0, cut.rows, cut.col0, cut.cols);
+        std::string when = s.timed ? intervalText(s.start + int64_t{k} * p.intervalSeconds, p.intervalSeconds)
+                                   : "of frame " + std::to_string(k + 1);
+        if (!p.memberDimension.empty()) when += " of member " + std::to_string(member);
+        checkPart(part, p.source, when);
+        const std::vector<float> frame = cutFrame(cut, part);
+        frames.insert(frames.end(), frame.begin(), frame.end());
+    }
+    return frames;
+}
+
+RainPlan fromGauges(const RainfallOptions& options, const ProjectArea& area) {
     std::ifstream in(options.gauges, std::ios::binary);
     if (!in) throw InputError("Error: " + options.gauges + " cannot be opened.\n");
     std::ostringstream text;
@@ -250,9 +365,10 @@ RainSeries fromGauges(const RainfallOptions& options, const ProjectArea& area) {
                          " s apart; runoffSim needs whole minutes that divide 60 minutes, so coarser records "
                          "cannot be used.\n");
     }
-    RainSeries s;
+    RainPlan s;
     s.intervalMinutes = static_cast<int32_t>(step / 60);
     s.timed = true;
+    s.event.sources = absolutePaths({options.gauges});
     // Records are stamped at the end of their interval.
     s.start = options.start.value_or(byTime.begin()->first - step);
     const double side = std::max(area.east() - area.west(), area.north() - area.south());
@@ -321,19 +437,30 @@ std::vector<bool> basinCells(const fs::path& project, const ProjectArea& area, b
     return cells;
 }
 
-void summarise(std::ostream& out, const RainSeries& s, const ProjectArea& area, const fs::path& project) {
+// The lines that describe the plan: the source, the window and the grid.
+std::string summaryHead(const RainPlan& s) {
+    std::ostringstream text;
+    for (const std::string& line : s.report) text << line << '\n';
+    const RainGridSpec& g = s.grid;
+    text.precision(15);
+    text << "Rainfall grid: " << g.cols << " columns x " << g.rows << " rows, spacing " << g.dx << " x " << g.dy
+         << " degrees, south-west point at " << g.lon0 << ", " << g.lat0 << '\n';
+    return text.str();
+}
+
+// The event total over `cells` (the study cells, file order) and the largest
+// intensity of `frames`, each line after `prefix`.
+std::string summaryTotals(const RainPlan& s, const std::vector<float>& frames, const ProjectArea& area,
+                          const std::vector<bool>& cells, bool fromBasins, const std::string& prefix) {
     const RainGridSpec& g = s.grid;
     const std::size_t points = static_cast<std::size_t>(g.rows) * static_cast<std::size_t>(g.cols);
-    const std::size_t frames = s.frames.size() / points;
     std::vector<double> totals(points, 0.0);
     float largest = 0.0f;
     std::size_t at = 0;
-    for (std::size_t k = 0; k < s.frames.size(); ++k) {
-        totals[k % points] += s.frames[k] * (s.intervalMinutes / 60.0);  // mm/h over the interval: mm
-        if (s.frames[k] > largest) largest = s.frames[k], at = k;
+    for (std::size_t k = 0; k < frames.size(); ++k) {
+        totals[k % points] += frames[k] * (s.intervalMinutes / 60.0);  // mm/h over the interval: mm
+        if (frames[k] > largest) largest = frames[k], at = k;
     }
-    bool fromBasins = false;
-    const std::vector<bool> cells = basinCells(project, area, fromBasins);
     const double sec = area.scale / 3600.0;
     double sum = 0.0;
     std::size_t counted = 0;
@@ -348,15 +475,11 @@ void summarise(std::ostream& out, const RainSeries& s, const ProjectArea& area, 
         }
     }
     std::ostringstream text;
-    for (const std::string& line : s.report) text << line << '\n';
-    text.precision(15);
-    text << "Rainfall grid: " << g.cols << " columns x " << g.rows << " rows, spacing " << g.dx << " x " << g.dy
-         << " degrees, south-west point at " << g.lon0 << ", " << g.lat0 << '\n';
     text.precision(4);
-    text << std::fixed << "Event total, " << (fromBasins ? "basin" : "study-area") << " mean: "
+    text << std::fixed << prefix << "Event total, " << (fromBasins ? "basin" : "study-area") << " mean: "
          << sum / static_cast<double>(std::max<std::size_t>(counted, 1)) << " mm\n";
     const std::size_t frame = at / points, point = at % points;
-    text << "Largest intensity: " << largest << " mm/h";
+    text << prefix << "Largest intensity: " << largest << " mm/h";
     if (largest > 0.0f) {
         text << " at column " << point % static_cast<std::size_t>(g.cols) + 1 << ", row "
              << point / static_cast<std::size_t>(g.cols) + 1;
@@ -367,8 +490,8 @@ void summarise(std::ostream& out, const RainSeries& s, const ProjectArea& area, 
             text << ", frame " << frame + 1;
         }
     }
-    text << " (" << frames << " frames)\n";
-    out << text.str();
+    text << " (" << frames.size() / points << " frames)\n";
+    return text.str();
 }
 
 std::string frameBytes(const std::vector<float>& frames) {
@@ -381,11 +504,38 @@ std::string frameBytes(const std::vector<float>& frames) {
     return bytes;
 }
 
-}  // namespace
-
-RainSeries rainSeriesFor(const RainfallOptions& options, const ProjectArea& area) {
-    return options.gauges.empty() ? fromProduct(options, area) : fromGauges(options, area);
+// "rain.007.bin": the file of member 7 in input/ensemble/.
+std::string memberFileName(std::size_t member) {
+    char name[32];
+    std::snprintf(name, sizeof name, "rain.%03zu.bin", member);
+    return name;
 }
+
+// Renames `part` to `path`; throws naming `path` and the system's reason.
+void renameOver(const fs::path& part, const fs::path& path) {
+    std::error_code ec;
+    fs::rename(part, path, ec);
+    if (ec) throw InputError("Error: " + path.string() + " cannot be replaced: " + ec.message() + ".\n");
+}
+
+// Puts the finished directory `part` in the place of `dir`, which may exist:
+// the old one is moved aside first and removed once the new one is in place.
+void swapDirectory(const fs::path& part, const fs::path& dir) {
+    const fs::path old = fs::path(dir.string() + ".old");
+    std::error_code ec;
+    fs::remove_all(old, ec);
+    const bool hadOld = fs::exists(dir, ec);
+    if (hadOld) renameOver(dir, old);
+    fs::rename(part, dir, ec);
+    if (ec) {
+        const std::string reason = ec.message();
+        if (hadOld) fs::rename(old, dir, ec);
+        throw InputError("Error: " + dir.string() + " cannot be replaced: " + reason + ".\n");
+    }
+    fs::remove_all(old, ec);
+}
+
+}  // namespace
 
 int runPrepareRainfall(const RainfallOptions& options, std::ostream& out) {
     const fs::path project(options.projectDir);
@@ -400,39 +550,69 @@ int runPrepareRainfall(const RainfallOptions& options, std::ostream& out) {
     const std::string paramText = text.str();
     const ProjectArea area = readProjectArea(paramText, paramPath.string());
 
-    const RainSeries series = rainSeriesFor(options, area);
-    if (area.stepSeconds > 0 && (series.intervalMinutes * 60) % area.stepSeconds != 0) {
+    RainPlan plan = options.gauges.empty() ? fromProduct(options, area) : fromGauges(options, area);
+    if (area.stepSeconds > 0 && (plan.intervalMinutes * 60) % area.stepSeconds != 0) {
         throw InputError("Error: the time step of " + std::to_string(area.stepSeconds) + " s in " + paramPath.string() +
-                         " does not divide the rainfall interval of " + std::to_string(series.intervalMinutes) +
+                         " does not divide the rainfall interval of " + std::to_string(plan.intervalMinutes) +
                          " minutes; change the time step (value 15) first.\n");
     }
-    summarise(out, series, area, project);
+    plan.event.intervalMinutes = plan.intervalMinutes;
+    if (plan.timed) plan.event.start = plan.start;
+    bool fromBasins = false;
+    const std::vector<bool> cells = basinCells(project, area, fromBasins);
+    std::string summary = summaryHead(plan);
 
-    // Both files complete under temporary names before either replaces its original.
-    const fs::path rainPath = project / "input" / "rain.bin";
-    createDirectory(project / "input");
-    const std::string newParam = withRainSection(paramText, series.grid, series.intervalMinutes);
-    const fs::path rainPart = temporaryPath(rainPath), paramPart = temporaryPath(paramPath);
+    // Every file complete under a temporary name before any replaces its
+    // original; a failure removes them all and leaves the project as it was.
+    const fs::path input = project / "input";
+    const fs::path rainPath = input / "rain.bin", ensembleDir = input / "ensemble";
+    const fs::path eventPath = input / "event.txt";
+    const fs::path rainPart = options.ensemble ? temporaryPath(ensembleDir) : temporaryPath(rainPath);
+    const fs::path paramPart = temporaryPath(paramPath), eventPart = temporaryPath(eventPath);
+    std::error_code ec;
+    const bool hadInput = fs::is_directory(input, ec);
+    createDirectory(input);
     try {
-        writeWhole(rainPart, frameBytes(series.frames));
-        writeWhole(paramPart, newParam);
-    } catch (const InputError&) {
-        std::error_code ec;
-        fs::remove(rainPart, ec);
-        fs::remove(paramPart, ec);
+        if (options.ensemble) {
+            fs::remove_all(rainPart, ec);
+            createDirectory(rainPart);
+            for (std::size_t m : plan.members) {
+                const std::vector<float> frames = productFrames(plan, m);
+                const std::string name = memberFileName(m);
+                summary += summaryTotals(plan, frames, area, cells, fromBasins,
+                                         "Member " + name.substr(5, name.size() - 9) + ": ");
+                writeWhole(rainPart / name, frameBytes(frames));
+            }
+        } else {
+            const std::vector<float> frames = plan.product ? productFrames(plan, plan.members.front()) : plan.frames;
+            summary += summaryTotals(plan, frames, area, cells, fromBasins, "");
+            writeWhole(rainPart, frameBytes(frames));
+        }
+        writeWhole(paramPart, withRainSection(paramText, plan.grid, plan.intervalMinutes));
+        writeWhole(eventPart, eventInfoText(plan.event));
+    } catch (...) {
+        for (const fs::path& part : {rainPart, paramPart, eventPart}) fs::remove_all(part, ec);
+        if (!hadInput) fs::remove(input, ec);
         throw;
     }
-    std::error_code ec;
-    out << "Write " << rainPath.string() << '\n';
-    fs::rename(rainPart, rainPath, ec);
-    if (!ec) {
-        out << "Write " << paramPath.string() << " (section 2: binary rainfall, " << series.intervalMinutes
+    out << summary;
+    try {
+        if (options.ensemble) {
+            out << "Write " << ensembleDir.string() << "/ (" << plan.members.size() << " members, "
+                << memberFileName(0) << " to " << memberFileName(plan.members.size() - 1) << ")\n";
+            swapDirectory(rainPart, ensembleDir);
+        } else {
+            out << "Write " << rainPath.string() << '\n';
+            renameOver(rainPart, rainPath);
+        }
+        out << "Write " << paramPath.string() << " (section 2: binary rainfall, " << plan.intervalMinutes
             << "-minute interval, this grid)\n";
-        fs::rename(paramPart, paramPath, ec);
-    }
-    if (ec) {
-        fs::remove(paramPart, ec);
-        throw InputError("Error: " + paramPath.string() + " cannot be replaced: " + ec.message() + ".\n");
+        renameOver(paramPart, paramPath);
+        out << "Write " << eventPath.string() << '\n';
+        renameOver(eventPart, eventPath);
+    } catch (...) {
+        for (const fs::path& part : {rainPart, paramPart, eventPart}) fs::remove_all(part, ec);
+        throw;
     }
     return 0;
 }

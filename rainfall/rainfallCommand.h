@@ -1,9 +1,9 @@
 #pragma once
 // The prepareRainfall command: options, and the run from a gridded rainfall
-// product or a gauge table to a project's "input/rain.bin" and section 2 of
-// its parameter file.
+// product or a gauge table to a project's "input/rain.bin" (or one file per
+// member of an ensemble), section 2 of its parameter file and the record of
+// the event's calendar, "input/event.txt".
 
-#include "paramSection.h"
 
 #include <cstdint>
 #include <iosfwd>
@@ -22,6 +22,8 @@ struct RainfallOptions {
     double idwPower = 2.0;             // --idw-power
     bool nearest = false;              // --nearest
     double spacing = 0.0;              // --spacing, degrees, gauge grid; 0: chosen from the study area
+    bool ensemble = false;             // --ensemble: every member to input/ensemble/rain.MMM.bin
+    std::optional<int64_t> member;     // --member K: member K (from 0) to input/rain.bin
     bool help = false;
     bool version = false;
 };
@@ -33,23 +35,8 @@ std::string rainfallUsage();
 // InputError for an unknown option, a malformed value, or no source.
 RainfallOptions parseRainfallOptions(const std::vector<std::string>& args);
 
-// The rainfall of an event on its grid: `frames` holds days x 24 x 60 /
-// `intervalMinutes` frames of grid.rows x grid.cols intensities in mm/h, rows
-// south first, the layout of "input/rain.bin".
-struct RainSeries {
-    RainGridSpec grid;
-    int32_t intervalMinutes = 0;
-    bool timed = false;
-    int64_t start = 0;  // timed: start of the first interval, seconds since 1970 UTC
-    std::vector<float> frames;
-    std::vector<std::string> report;  // summary lines on the source, the variable and the grid
-};
-
-// The series for the project from a product (`options.sources`) or a gauge
-// table. Throws InputError on bad input; writes nothing.
-RainSeries rainSeriesFor(const RainfallOptions& options, const ProjectArea& area);
-
 // Runs the command and reports on `out`. The project is changed only when
-// every check has passed: "input/rain.bin" and the parameter file are first
+// every check has passed: "input/rain.bin" (or the directory
+// "input/ensemble"), the parameter file and "input/event.txt" are first
 // written under temporary names, then renamed. Returns 0; throws InputError.
 int runPrepareRainfall(const RainfallOptions& options, std::ostream& out);

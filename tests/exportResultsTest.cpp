@@ -5,6 +5,7 @@
 // previous results as they were.
 
 #include "exportCommand.h"
+#include "plotCommand.h"
 #include "resultsProject.h"
 
 #include <gtest/gtest.h>
@@ -197,6 +198,34 @@ TEST(ExportResults, EventStartFromOptionFileOrNeither) {
     options.start = "2021-02-29";
     EXPECT_EQ(runExportHere(options).output,
               "Error: --start needs a date and time such as 2024-09-01T00:00, not \"2021-02-29\".\n");
+}
+
+// The start that prepareRainfall recorded beside binary rainfall dates both
+// programs' results when --start is not given; --start still wins.
+TEST(ExportResults, StartRecordedWithTheRainfallDatesExportAndPlot) {
+    ResultsProject project;
+    project.params[ParamText::kRainFormat] = "2";
+    writeText("param-hsx-event-ver400.dat", project.params.text());
+    writeBinary("input/rain.bin", std::vector<float>(144 * 4, 6.0f));
+    writeText("input/event.txt", "# Written by prepareRainfall.\n\nstart = 2018-09-14T06:00:00Z\ninterval_minutes = 10\n"
+                                 "source = /data/radar.nc\nvariable = precip\n");
+    const RunResult exported = runExportHere();
+    ASSERT_EQ(exported.status, 0) << exported.output;
+    EXPECT_NE(exported.output.find("Event start: 2018-09-14T06:00:00 (recorded in input/event.txt)"),
+              std::string::npos) << exported.output;
+    EXPECT_EQ(NcReader::text(NcReader("output/discharge.nc").id, "time", "units"), "minutes since 2018-09-14 06:00:00");
+    const RunResult plotted =
+        runCaptured([](std::ostream& out) { return runPlot(parsePlotOptions({"--cell", "4", "2"}), out); });
+    ASSERT_EQ(plotted.status, 0) << plotted.output;
+    EXPECT_NE(readFile("output/hydrograph-4-2.svg").find("hour ending 2018-09-14 12:00"), std::string::npos);
+
+    writeText("input/event.txt", "start = 2018-09-14 06:00\n");
+    EXPECT_EQ(runExportHere().output, "Error: input/event.txt, line 1: start must be a UTC time such as "
+                                      "2018-09-14T00:00:00Z, not \"2018-09-14 06:00\".\n");
+    ExportOptions options;
+    options.start = "2020-01-01";
+    ASSERT_EQ(runExportHere(options).status, 0);
+    EXPECT_EQ(NcReader::text(NcReader("output/discharge.nc").id, "time", "units"), "minutes since 2020-01-01 00:00:00");
 }
 
 TEST(ExportResults, TwoExportsOfOneRunAreIdentical) {

@@ -11,8 +11,10 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <filesystem>
+#include <map>
 
 namespace {
 
@@ -72,6 +74,10 @@ TEST(PrepareRainfall, ALongitudeFieldSurvivesTheCutExactlyInTheMiddleOfALongerPr
               std::string::npos)
         << run.output;
     EXPECT_NE(run.output.find("without resampling"), std::string::npos);
+    EXPECT_EQ(readFile("input/event.txt"),
+              "# Written by prepareRainfall: the calendar of this project's rainfall.\nstart = 2020-09-01T12:00:00Z\n"
+              "interval_minutes = 10\nsource = " + (std::filesystem::current_path() / "rain.nc").string() +
+                  "\nvariable = precip\n");
 }
 
 TEST(PrepareRainfall, EveryKindOfUnitsBecomesMillimetresPerHour) {
@@ -312,6 +318,7 @@ TEST(PrepareRainfall, GaugesAreInterpolatedByInverseDistanceOrNearestGauge) {
     // Point (i, j) = (0, 0) is at 134.995, 34.995; gauge A sits nowhere on the grid, so every value lies between.
     for (float v : rain) EXPECT_TRUE(v > 6.0f && v < 24.0f) << v;
     EXPECT_NE(run.output.find("3 gauges, 432 records"), std::string::npos) << run.output;
+    EXPECT_NE(readFile("input/event.txt").find("/gauges.csv\nvariable =\n"), std::string::npos);
 
     run = prepare({"--gauges", "gauges.csv", "--spacing", "0.01", "--nearest"});
     ASSERT_EQ(run.status, 0) << run.output;
@@ -328,6 +335,158 @@ TEST(PrepareRainfall, GaugesAreInterpolatedByInverseDistanceOrNearestGauge) {
     EXPECT_NE(run.output.find("no gauge has a record for the interval from 2020-09-01 00:50 to 2020-09-01 01:00"),
               std::string::npos)
         << run.output;
+}
+
+}  // namespace
+
+namespace {
+
+// Regression: GDAL offers the 2-D longitudes and latitudes of a radar product
+// (float32, only units and _CoordinateAxisType) as the axes of x and y; read
+// as 1-D axes they made a small wrong grid, and every study area inside the
+// product was refused as not covered. The product here: the hourly Stage IV
+// names and attributes on a polar-stereographic grid of 4762.5 m whose
+// standard longitude lies 37 degrees west, 87 x 118 points from (-80.6, 33.8),
+// y south to north, the rainfall linear in the grid's x and y.
+TEST(PrepareRainfall, ARotatedRadarGridIsWarpedKeepingTheAreaMean) {
+    OGRSpatialReference stere, wgs84;
+    stere.importFromProj4("+proj=stere +lat_0=90 +lat_ts=60 +lon_0=-115 +R=6371200 +units=m");
+    wgs84.SetWellKnownGeogCS("WGS84");
+    stere.SetAxisMappingStrategy(OAMS_TRADITIONAL_GIS_ORDER);
+    wgs84.SetAxisMappingStrategy(OAMS_TRADITIONAL_GIS_ORDER);
+    const std::unique_ptr<OGRCoordinateTransformation> toGrid(OGRCreateCoordinateTransformation(&wgs84, &stere));
+    const std::unique_ptr<OGRCoordinateTransformation> toLonLat(OGRCreateCoordinateTransformation(&stere, &wgs84));
+    double x0 = -80.6, y0 = 33.8;
+    toGrid->Transform(1, &x0, &y0);
+    auto field = [&](double x, double y) { return 2.0 + (x - x0) / 1.0e5 + 0.5 * (y - y0) / 1.0e5; };
+    CfRain r;
+    r.radarLonLat = r.hasFill = r.fillAlsoMissing = true;
+    r.fill = NAN;
+    r.name = "Total_precipitation_surface_1_Hour_Accumulation";
+    r.units = "kg m^-2";
+    r.standardName = "precipitation_amount";
+    r.cellMethods = "time: sum (interval: 1 hr)";
+    r.timeUnits = "Hour since 2001-12-31T23:00:00Z";
+    r.calendar = "proleptic_gregorian";
+    for (int k = 1; k <= 24; ++k) r.times.push_back(146857.0 + k);  // the ends of the hours of 2018-10-03
+    for (int j = 0; j < 87; ++j) r.x.push_back(j);
+    for (int i = 0; i < 118; ++i) r.y.push_back(i);
+    for (int i = 0; i < 118; ++i)
+        for (int j = 0; j < 87; ++j) {
+            double x = x0 + 4762.5 * j, y = y0 + 4762.5 * i;
+            r.values.push_back(static_cast<float>(field(x, y)));
+            toLonLat->Transform(1, &x, &y);
+            r.lon2d.push_back(x);
+            r.lat2d.push_back(y);
+        }
+    const std::vector<float> frame = r.values;
+    for (int k = 1; k < 24; ++k) r.values.insert(r.values.end(), frame.begin(), frame.end());
+
+    // 120 x 100 cells of 30" well inside, and one whose western part leaves the grid.
+    for (const auto& [west, south] : {std::pair{-78.5, 34.6}, {-78.2, 34.7}, {-78.0, 34.9}, {-77.9, 35.0}, {-79.4, 35.3}}) {
+        SCOPED_TRACE(std::to_string(west) + " " + std::to_string(south));
+        ScratchDir dir;
+        const std::string param = "30\n120 100\n" + std::to_string(west) + " " + std::to_string(south) +
+                                  "\n1\n10\n2 2\n0.05 0.05\n135.0 35.0" + kAfter;
+        writeText(kModelParamPath, param);
+        writeCfRain("st4.nc", r);
+        const RunResult run = prepare({"st4.nc"});
+        if (west == -79.4) {
+            EXPECT_EQ(run.output, "Error: st4.nc does not cover the study area (-79.4..-78.4 E, 35.3..36.1333 N) "
+                                  "and one rainfall cell around it.\n");
+            EXPECT_EQ(readFile(kModelParamPath), param);
+            continue;
+        }
+        ASSERT_EQ(run.status, 0) << run.output;
+        EXPECT_NE(run.output.find("from 2018-10-03 00:00 to 2018-10-04 00:00 UTC"), std::string::npos) << run.output;
+        const std::vector<std::string> tokens = wordsOf(kModelParamPath);
+        const int cols = std::stoi(tokens[7]), rows = std::stoi(tokens[8]);
+        const double dx = std::stod(tokens[9]), dy = std::stod(tokens[10]);
+        const std::vector<float> rain = rainBin();
+        ASSERT_EQ(rain.size(), 24u * static_cast<std::size_t>(cols * rows));
+        // The mean of a linear field over a cell is its value at the centre.
+        double warped = 0.0, exact = 0.0;
+        for (int i = 0; i < rows; ++i)
+            for (int j = 0; j < cols; ++j) {
+                double x = std::stod(tokens[11]) + j * dx, y = std::stod(tokens[12]) + i * dy;
+                toGrid->Transform(1, &x, &y);
+                const float v = rain[static_cast<std::size_t>(23 * rows * cols + i * cols + j)];
+                EXPECT_NEAR(v, field(x, y), 0.02) << i << ' ' << j;
+                warped += v;
+                exact += field(x, y);
+            }
+        EXPECT_NEAR(warped / (rows * cols), exact / (rows * cols), 1e-4);
+    }
+}
+
+// Every file under the working directory with its content.
+std::map<std::string, std::string> projectFiles() {
+    std::map<std::string, std::string> files;
+    for (const auto& entry : std::filesystem::recursive_directory_iterator("."))
+        if (entry.is_regular_file()) files[entry.path().string()] = readFile(entry.path().string());
+    return files;
+}
+
+// `r` made an ensemble of three members along `dimension`: member m adds m to every value.
+CfRain withMembers(CfRain r, const std::string& dimension, bool standardName) {
+    r.members = 3;
+    r.memberDim = dimension;
+    r.memberStandardName = standardName;
+    const std::vector<float> one = r.values;
+    r.values.clear();
+    for (int m = 0; m < 3; ++m)
+        for (float v : one) r.values.push_back(v + static_cast<float>(m));
+    return r;
+}
+
+TEST(PrepareRainfall, EnsembleMembersAreEachTheRainfallOfTheirMemberAndRefusalsChangeNothing) {
+    ScratchDir dir;
+    writeText(kModelParamPath, kParam);
+    writeCfRain("rain.nc", withMembers(lonLatProduct(144, 10.0, lonField), "ens", true));
+    std::filesystem::create_directories("input/ensemble");
+    writeText("input/ensemble/rain.007.bin", "an earlier ensemble");
+    ASSERT_EQ(prepare({"rain.nc", "--ensemble"}).status, 0);
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator("input/ensemble"), {}), 3);  // the earlier one gone
+    const std::string param = readFile(kModelParamPath);
+    EXPECT_EQ(param, kBefore + "2\n10\n4 4\n0.05 0.05\n134.95 34.95" + kAfter);
+    for (int m = 0; m < 3; ++m) {
+        const std::string file = readFile("input/ensemble/rain.00" + std::to_string(m) + ".bin");
+        ASSERT_EQ(prepare({"rain.nc", "--member", std::to_string(m)}).status, 0);
+        EXPECT_TRUE(readFile("input/rain.bin") == file) << m;
+        EXPECT_EQ(readFile(kModelParamPath), param);
+        EXPECT_EQ(rainBin()[0], static_cast<float>(lonField(134.95, 34.95, 0)) + static_cast<float>(m));
+    }
+    ASSERT_EQ(prepare({"rain.nc", "--ensemble"}).status, 0);
+
+    // Each refusal: one line, and not a byte of the project changed.
+    CfRain spoilt = withMembers(lonLatProduct(144, 10.0, lonField), "ens", true);
+    spoilt.values[2 * 144 * 121 + 50 * 121 + 60] = NAN;  // member 2, inside the cut
+    writeCfRain("spoilt.nc", spoilt);
+    writeCfRain("numbered.nc", withMembers(lonLatProduct(144, 10.0, lonField), "number", false));
+    writeCfRain("single.nc", lonLatProduct(144, 10.0, lonField));
+    const std::map<std::string, std::string> before = projectFiles();
+    const struct {
+        std::vector<std::string> args;
+        std::string message;
+    } refusals[] = {
+        {{"numbered.nc"},
+         "Error: numbered.nc has 3 members along its dimension number; give --ensemble to write them all or "
+         "--member K (from 0) for one.\n"},
+        {{"rain.nc", "--member", "3"},
+         "Error: --member 3: rain.nc has 3 members along its dimension ens, numbered from 0.\n"},
+        {{"single.nc", "--ensemble"},
+         "Error: single.nc has no member dimension (a coordinate with standard_name realization, or a dimension "
+         "named realization, member, ensemble or number), so --ensemble cannot be used.\n"},
+        {{"spoilt.nc", "--ensemble"},
+         "Error: spoilt.nc: the interval from 2020-09-01 08:20 to 2020-09-01 08:30 of member 2 has 1 missing "
+         "values (fill value or NaN) inside the cut.\n"},
+    };
+    for (const auto& refusal : refusals) {
+        const RunResult refused = prepare(refusal.args);
+        EXPECT_EQ(refused.status, 1);
+        EXPECT_EQ(refused.output, refusal.message);
+        EXPECT_TRUE(projectFiles() == before) << refusal.message;
+    }
 }
 
 }  // namespace
