@@ -1,0 +1,12 @@
+#pragma once
+// The four-lane power function at the level of AVX2 registers, for
+// translation units compiled with -mavx2 -mfma. Callers must have checked
+// vectorPowAvailable() (powLanes.h) before the first call: on a processor
+// without AVX2 and FMA these instructions do not exist.
+
+#if defined(__AVX2__) && defined(__FMA__)
+#include <immintrin.h>
+
+// Lane by lane the bits of std::pow(x[l], y[l]) of this machine's C library.
+__m256d pow4(__m256d x, __m256d y);
+#endif
