@@ -12,10 +12,11 @@ struct PowInput {
     double y;
 };
 
-// Inputs whose exact power lies within 10^-3 ulp of a rounding midpoint, or
-// where the library's result is not the correctly rounded one: where the
-// smallest slip in the evaluation shows. Found offline with MPFR
-// (bench/powHardCaseSearch.cpp).
+// Inputs whose exact power lies within 1e-4 ulp of a rounding midpoint, where
+// the library's result is not the correctly rounded one, or where the
+// library's last unrounded sum lies on or next to a midpoint: where the
+// smallest slip in the evaluation shows. Printed by bench/powHardCaseSearch.cpp
+// (MPFR).
 extern const PowInput kPowHardCases[];
 extern const std::size_t kPowHardCaseCount;
 
