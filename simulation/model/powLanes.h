@@ -11,7 +11,8 @@
 // itself. The vector path is used only when the processor has AVX2 and FMA,
 // a self-test against std::pow on this machine passes, and the environment
 // variable FLOOD_SCALAR_POW is unset, empty or "0"; otherwise every lane is a
-// plain std::pow call.
+// plain std::pow call. A C library whose pow computes other bits (another
+// version, another algorithm) fails the self-test and gets the scalar path.
 
 // Whether pow4 uses the vector path. Decided once per process, on first use.
 bool vectorPowAvailable();
