@@ -10,6 +10,6 @@
 // Lane by lane the bits of std::pow(x[l], y[l]) of this machine's C library.
 // Each lane off the vector path (see powLanes.h) costs one std::pow call, so
 // lanes whose result is not needed (a converged iteration) are best given a
-// base such as 1.5 rather than left at 0, a negative value or a NaN.
+// base such as 1.5 rather than a negative value, a NaN, or 0 with y <= 0.
 __m256d pow4(__m256d x, __m256d y);
 #endif
