@@ -1,7 +1,9 @@
 #include "cellEvent.h"
 
 #include "inputError.h"
+#include "nodeWavefront.h"
 #include "paramFile.h"
+#include "powLanes.h"
 
 #include <cmath>
 #include <cstdio>
@@ -88,6 +90,13 @@ void runStructures(const CellGrid& grid, int32_t i, Cell& cell, std::vector<Stru
 
 EventStop runCellEvent(Cell& cell, const UpstreamSeries& upstream, const RainGrid& rain, const ModelParams& params,
                        std::string& log) {
+    // With the power function in vectors, the nodes of several steps run side by side.
+    if (cell.spaceSteps > 0 && vectorPowAvailable()) return runCellEventWavefront(cell, upstream, rain, params, log);
+    return runCellEventByStep(cell, upstream, rain, params, log);
+}
+
+EventStop runCellEventByStep(Cell& cell, const UpstreamSeries& upstream, const RainGrid& rain,
+                             const ModelParams& params, std::string& log) {
     const WaveConstants k = waveConstants(cell);
     const bool channel = cell.kind == kChannelCell;
     const int tenMinutes = alignedStepsPer10min(params);

@@ -45,6 +45,12 @@ bool hourSumsFinite(const std::vector<float>& series, int day, int hour, int ste
 EventStop runCellEvent(Cell& cell, const UpstreamSeries& upstream, const RainGrid& rain, const ModelParams& params,
                        std::string& log);
 
+// The same, one whole step of the cell after the other (stepSlope or
+// stepChannel): runCellEvent's way without the four-lane power function, and
+// the reference its other way is checked against.
+EventStop runCellEventByStep(Cell& cell, const UpstreamSeries& upstream, const RainGrid& rain,
+                             const ModelParams& params, std::string& log);
+
 // The message that stops the run when cell i's flow leaves the finite numbers.
 std::string nonFiniteMessage(const CellGrid& grid, int32_t i, const EventStop& stop);
 

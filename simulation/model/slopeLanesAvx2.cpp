@@ -1,0 +1,233 @@
+// The slope node iteration on four AVX2 lanes. This file is compiled with
+// -mavx2 -mfma, and -ffp-contract=off like every other: the model's own
+// arithmetic below uses separate multiplies and adds only, in the order of
+// solveSlope, slopeCelerity and weightedUpdate (kinematicWave.*). The only
+// fused operations are inside pow4, where the C library has them.
+
+#include "slopeLanes.h"
+
+#include "kinematicWave.h"
+
+#if !(defined(__AVX2__) && defined(__FMA__))
+// Without these instructions the lanes are never used (see cpuHasAvx2Fma).
+int settleSlopeLanes(SlopeLanes&, const SlopeLaneConstants&) { return 0; }
+void powerSlopeLanes(SlopeLanes&, const SlopeLaneConstants&) {}
+#else
+#include "powLanesAvx2.h"
+
+#include <immintrin.h>
+
+namespace {
+
+using V = __m256d;
+using I = __m256i;
+
+V set(double value) { return _mm256_set1_pd(value); }
+I state(SlopeLaneState value) { return _mm256_set1_epi64x(value); }
+V asV(I m) { return _mm256_castsi256_pd(m); }
+I is(I s, SlopeLaneState value) { return _mm256_cmpeq_epi64(s, state(value)); }
+bool any(I m) { return !_mm256_testz_si256(m, m); }
+// m ? b : a, lane by lane.
+V pick(V a, V b, I m) { return _mm256_blendv_pd(a, b, asV(m)); }
+I pick(I a, I b, I m) { return _mm256_castpd_si256(_mm256_blendv_pd(asV(a), asV(b), asV(m))); }
+I pick(I a, SlopeLaneState b, I m) { return pick(a, state(b), m); }
+I mask(V m) { return _mm256_castpd_si256(m); }
+I less(V a, V b) { return mask(_mm256_cmp_pd(a, b, _CMP_LT_OQ)); }
+I lessEqual(V a, V b) { return mask(_mm256_cmp_pd(a, b, _CMP_LE_OQ)); }
+I greater(V a, V b) { return mask(_mm256_cmp_pd(a, b, _CMP_GT_OQ)); }
+I equal(V a, V b) { return mask(_mm256_cmp_pd(a, b, _CMP_EQ_OQ)); }
+I andNot(I notThis, I that) { return _mm256_andnot_si256(notThis, that); }
+V abs(V a) { return _mm256_andnot_pd(set(-0.0), a); }
+// Neither infinite nor NaN.
+I finite(V a) { return less(abs(a), set(__builtin_inf())); }
+V add(V a, V b) { return _mm256_add_pd(a, b); }
+V sub(V a, V b) { return _mm256_sub_pd(a, b); }
+V mul(V a, V b) { return _mm256_mul_pd(a, b); }
+V div(V a, V b) { return _mm256_div_pd(a, b); }
+
+// The lanes' values in registers, and the cell's constants broadcast.
+struct Work {
+    V q, c, h, p, qc, value, x, y, newUp, oldHere, oldUp, r;
+    I s, count, newton, newtonMessages;
+    V vcdc, qsat, va, dm, da, beta, vaDm, invBeta, betaMinus1, invM, mMinus1, alpha, m, tolerance, theta, dt, dx, w;
+
+    Work(const SlopeLanes& lanes, const SlopeLaneConstants& k)
+        : q(_mm256_load_pd(lanes.q)), c(_mm256_load_pd(lanes.c)), h(_mm256_load_pd(lanes.h)),
+          p(_mm256_load_pd(lanes.p)), qc(_mm256_load_pd(lanes.qc)), value(_mm256_load_pd(lanes.value)),
+          x(_mm256_load_pd(lanes.x)), y(_mm256_load_pd(lanes.y)), newUp(_mm256_load_pd(lanes.newUp)),
+          oldHere(_mm256_load_pd(lanes.oldHere)), oldUp(_mm256_load_pd(lanes.oldUp)), r(_mm256_load_pd(lanes.r)),
+          s(load(lanes.state)), count(load(lanes.count)), newton(load(lanes.newton)),
+          newtonMessages(load(lanes.newtonMessages)), vcdc(set(k.vcdc)), qsat(set(k.qsat)), va(set(k.va)),
+          dm(set(k.dm)), da(set(k.da)), beta(set(k.beta)), vaDm(set(k.vaDm)), invBeta(set(k.invBeta)),
+          betaMinus1(set(k.betaMinus1)), invM(set(k.invM)), mMinus1(set(k.mMinus1)), alpha(set(k.alpha)), m(set(k.m)),
+          tolerance(set(k.tolerance)), theta(set(k.theta)), dt(set(k.dt)), dx(set(k.dx)), w(set(k.w)) {}
+
+    static I load(const int64_t* from) { return _mm256_load_si256(reinterpret_cast<const __m256i*>(from)); }
+    static void store(int64_t* to, I from) { _mm256_store_si256(reinterpret_cast<__m256i*>(to), from); }
+
+    void storeTo(SlopeLanes& lanes) const {
+        _mm256_store_pd(lanes.q, q);
+        _mm256_store_pd(lanes.c, c);
+        _mm256_store_pd(lanes.h, h);
+        _mm256_store_pd(lanes.p, p);
+        _mm256_store_pd(lanes.qc, qc);
+        _mm256_store_pd(lanes.value, value);
+        _mm256_store_pd(lanes.x, x);
+        _mm256_store_pd(lanes.y, y);
+        store(lanes.state, s);
+        store(lanes.count, count);
+        store(lanes.newton, newton);
+        store(lanes.newtonMessages, newtonMessages);
+    }
+
+    // alpha * p * (h - da) + (h - dm) * va + vcdc, the slope's q at depth h.
+    V surfaceQ() const { return add(add(mul(mul(alpha, p), sub(h, da)), mul(sub(h, dm), va)), vcdc); }
+    // alpha * m * p + va, dq/dh in the surface regime.
+    V surfaceCelerity() const { return add(mul(mul(alpha, m), p), va); }
+
+    // weightedUpdate(theta, c, dt, dx, newUp, oldHere, oldUp, r), operation by operation.
+    V weighted(V cc) const {
+        const V numerator =
+            sub(add(mul(mul(theta, cc), add(mul(div(dt, dx), newUp), mul(dt, r))), oldHere),
+                mul(mul(mul(sub(set(1.0), theta), cc), dt), sub(div(sub(oldHere, oldUp), dx), r)));
+        return div(numerator, add(div(mul(mul(theta, cc), dt), dx), set(1.0)));
+    }
+
+    void newtonStep() {
+        const I lanes = is(s, kLaneNewton);
+        if (!any(lanes)) return;
+        const V derivative = surfaceCelerity();
+        // Zero only with va = 0 at h = da: keep h, the celerity is then 0.
+        const I flat = _mm256_and_si256(lanes, equal(derivative, set(0.0)));
+        const I step = andNot(flat, lanes);
+        V next = sub(h, div(sub(qc, q), derivative));
+        next = pick(next, da, less(next, da));  // never below the bottom of the surface regime
+        h = pick(h, next, step);
+        x = pick(x, sub(next, da), step);
+        y = pick(y, mMinus1, step);
+        s = pick(s, kLaneSurfaceNewton, step);
+        s = pick(s, kLaneSurfaceDone, flat);
+    }
+
+    void surfaceDone() {
+        const I lanes = is(s, kLaneSurfaceDone);
+        if (!any(lanes)) return;
+        c = pick(c, surfaceCelerity(), lanes);
+        s = pick(s, kLaneUpdate, lanes);
+    }
+
+    void update() {
+        const I lanes = is(s, kLaneUpdate);
+        if (!any(lanes)) return;
+        const V cc = pick(c, set(kMinSlopeCelerity), less(c, set(kMinSlopeCelerity)));
+        V v = weighted(cc);
+        v = pick(v, set(0.0), less(v, set(0.0)));
+        c = pick(c, cc, lanes);
+        value = pick(value, v, lanes);
+        const I ok = _mm256_and_si256(lanes, finite(v));
+        const I failed = andNot(ok, lanes);
+        const I converged =
+            _mm256_and_si256(ok, lessEqual(abs(sub(v, mul(q, w))), mul(mul(set(0.01), q), w)));
+        const I again = andNot(converged, ok);
+        q = pick(q, div(v, w), again);
+        const I atLimit = _mm256_and_si256(again, _mm256_cmpgt_epi64(count, _mm256_set1_epi64x(kIterationLimit)));
+        const I next = andNot(atLimit, again);
+        count = _mm256_sub_epi64(count, next);  // a mask lane is -1
+        s = pick(s, kLaneFailed, failed);
+        s = pick(s, kLaneFinished, converged);
+        s = pick(s, kLaneFinishedAtLimit, atLimit);
+        s = pick(s, kLaneCelerity, next);
+    }
+
+    void celerity() {
+        const I lanes = is(s, kLaneCelerity);
+        if (!any(lanes)) return;
+        const I capillary = _mm256_and_si256(lanes, greater(vcdc, q));
+        const I rest = andNot(capillary, lanes);
+        const I layer = _mm256_and_si256(rest, greater(qsat, q));
+        const I surface = andNot(layer, rest);
+        x = pick(x, div(mul(q, beta), vaDm), capillary);
+        y = pick(y, invBeta, capillary);
+        s = pick(s, kLaneCapillaryDepth, capillary);
+        c = pick(c, va, layer);
+        s = pick(s, kLaneUpdate, layer);
+        x = pick(x, div(sub(q, qsat), alpha), surface);
+        y = pick(y, invM, surface);
+        s = pick(s, kLaneSurfaceDepth, surface);
+    }
+
+    bool busy() const {
+        const I low = _mm256_cmpgt_epi64(s, state(kLaneEmpty));
+        const I high = _mm256_cmpgt_epi64(state(kLaneCapillaryDepth), s);
+        return any(_mm256_and_si256(low, high));
+    }
+};
+
+}  // namespace
+
+int settleSlopeLanes(SlopeLanes& lanes, const SlopeLaneConstants& k) {
+    Work work(lanes, k);
+    while (work.busy()) {
+        work.newtonStep();
+        work.surfaceDone();
+        work.update();
+        work.celerity();
+    }
+    work.storeTo(lanes);
+    const I done = _mm256_cmpgt_epi64(work.s, state(kLaneSurfaceNewton));
+    return _mm256_movemask_pd(asV(done));
+}
+
+void powerSlopeLanes(SlopeLanes& lanes, const SlopeLaneConstants& k) {
+    Work work(lanes, k);
+    const I capillaryDepth = is(work.s, kLaneCapillaryDepth);
+    const I capillaryCelerity = is(work.s, kLaneCapillaryCelerity);
+    const I surfaceDepth = is(work.s, kLaneSurfaceDepth);
+    const I surfaceStart = is(work.s, kLaneSurfaceStart);
+    const I surfaceNewton = is(work.s, kLaneSurfaceNewton);
+    const I waiting = _mm256_and_si256(_mm256_cmpgt_epi64(work.s, state(kLaneSurfaceDone)),
+                                       _mm256_cmpgt_epi64(state(kLaneFinished), work.s));
+    // Idle lanes get arguments on the vector path.
+    const V result = pow4(pick(set(1.5), work.x, waiting), pick(set(1.5), work.y, waiting));
+
+    // Capillary regime: h = dm * (q beta / (va dm))^(1/beta), then c = va (h / dm)^(beta - 1).
+    const V depth = mul(work.dm, result);
+    work.h = pick(work.h, depth, capillaryDepth);
+    work.x = pick(work.x, div(depth, work.dm), capillaryDepth);
+    work.y = pick(work.y, work.betaMinus1, capillaryDepth);
+    work.s = pick(work.s, kLaneCapillaryCelerity, capillaryDepth);
+    V c = mul(work.va, result);
+    // As slopeCelerity: an infinite capillary celerity (beta < 1) is taken as va.
+    c = pick(c, work.va, equal(abs(c), set(__builtin_inf())));
+    work.c = pick(work.c, c, capillaryCelerity);
+    work.s = pick(work.s, kLaneUpdate, capillaryCelerity);
+
+    // Surface regime: the starting depth, P there, and P at each Newton iterate.
+    const V start = add(work.da, result);
+    work.h = pick(work.h, start, surfaceDepth);
+    work.x = pick(work.x, sub(start, work.da), surfaceDepth);
+    work.y = pick(work.y, work.mMinus1, surfaceDepth);
+    work.s = pick(work.s, kLaneSurfaceStart, surfaceDepth);
+    const I withP = _mm256_or_si256(surfaceStart, surfaceNewton);
+    work.p = pick(work.p, result, withP);
+    const V qn = work.surfaceQ();
+    work.qc = pick(work.qc, qn, surfaceStart);
+    work.newton = andNot(surfaceStart, work.newton);
+    work.s = pick(work.s, kLaneNewton, surfaceStart);
+
+    const I ok = _mm256_and_si256(surfaceNewton, finite(qn));
+    const I failed = andNot(ok, surfaceNewton);
+    const I converged = _mm256_and_si256(ok, less(abs(sub(qn, work.qc)), work.tolerance));
+    const I again = andNot(converged, ok);
+    work.qc = pick(work.qc, qn, again);
+    const I atLimit =
+        _mm256_and_si256(again, _mm256_cmpgt_epi64(work.newton, _mm256_set1_epi64x(kIterationLimit)));
+    const I next = andNot(atLimit, again);
+    work.newtonMessages = _mm256_sub_epi64(work.newtonMessages, atLimit);
+    work.newton = _mm256_sub_epi64(work.newton, next);
+    work.s = pick(work.s, kLaneFailed, failed);
+    work.s = pick(work.s, kLaneSurfaceDone, _mm256_or_si256(converged, atLimit));
+    work.s = pick(work.s, kLaneNewton, next);
+    work.storeTo(lanes);
+}
+#endif
