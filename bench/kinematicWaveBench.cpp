@@ -12,6 +12,7 @@
 
 #include <ctime>
 #include <cstdio>
+#include <cstdlib>
 #include <string>
 
 namespace {
@@ -88,12 +89,13 @@ double microsecondsPerCellDay(int flowAcc, int repeats, bool wavefront) {
 
 }  // namespace
 
-int main() {
+int main(int argc, char** argv) {
+    const int repeats = argc > 1 ? std::atoi(argv[1]) : 500;
     // Step by step (std::pow), then with the nodes of several steps side by side (pow4).
     std::printf("vector pow: %s\n", vectorPowAvailable() ? "yes" : "no");
     for (const bool wavefront : {false, true}) {
         const char* way = wavefront ? "wavefront" : "by step  ";
-        std::printf("%s slope cell:   %.0f us per cell-day\n", way, microsecondsPerCellDay(1, 500, wavefront));
-        std::printf("%s channel cell: %.0f us per cell-day\n", way, microsecondsPerCellDay(50, 500, wavefront));
+        std::printf("%s slope cell:   %.0f us per cell-day\n", way, microsecondsPerCellDay(1, repeats, wavefront));
+        std::printf("%s channel cell: %.0f us per cell-day\n", way, microsecondsPerCellDay(50, repeats, wavefront));
     }
 }

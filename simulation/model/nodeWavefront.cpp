@@ -94,10 +94,11 @@ private:
     void start(Lane& lane);
     void advance(Lane& lane);
     void advanceChannel(Lane& lane);
-    int readySlopePosition() const;
+    int readySlopePosition(int lane) const;
     void startSlope(int lane, int position);
     void retireSlope(int lane);
-    void runSlopeLanes();
+    bool fillSlopeLanes();
+    void runSlopeLanes(bool takePowers);
     void finish(Lane& lane);
     void fail(Lane& lane);
     void ask(Lane& lane, Wait wait, double x, double y);
@@ -122,6 +123,7 @@ private:
     SlopeLaneConstants slopeConstants_{};
     int slopePosition_[4] = {0, 0, 0, 0};  // position of each lane of slopeLanes_ (0: empty)
     std::vector<Message> messages_;
+    bool changed_ = true;  // a step has ended (or the stop moved) since the slope lanes were last filled
     int64_t stopKey_ = std::numeric_limits<int64_t>::max();
     int64_t stopStep_ = 0;
     bool hourStop_ = false;
@@ -181,7 +183,7 @@ void Wavefront::prepareLanes() {
     }
 }
 
-bool Wavefront::canStart(const Lane& lane) const {
+inline bool Wavefront::canStart(const Lane& lane) const {
     const int64_t t = lane.step;
     if (lane.inLane || t >= steps_ || key(t, lane.position) >= stopKey_) return false;
     if (lane.after >= 0 && lanes_[static_cast<std::size_t>(lane.after)].step <= t) return false;
@@ -294,6 +296,7 @@ void Wavefront::advanceChannel(Lane& lane) {
 // step and of the hour it ends).
 void Wavefront::finish(Lane& lane) {
     const int64_t t = lane.step;
+    changed_ = true;
     lane.wait = Wait::kIdle;
     q(lane.position, t) = lane.value;
     if (lane.kind != NodeKind::kSlope) a(lane.position, t) = lane.area;
@@ -330,6 +333,7 @@ void Wavefront::finish(Lane& lane) {
 void Wavefront::fail(Lane& lane) {
     lane.wait = Wait::kIdle;
     lane.requests = 0;
+    changed_ = true;
     const int64_t failKey = key(lane.step, lane.position);
     if (failKey < stopKey_) {
         stopKey_ = failKey;
@@ -338,13 +342,13 @@ void Wavefront::fail(Lane& lane) {
     }
 }
 
-// The slope position that can take its next step now, the earliest in serial
-// order; 0 if none.
-int Wavefront::readySlopePosition() const {
+// The slope position of lane `lane` (positions lane + 1, lane + 5, ...) that
+// can take its next step now, the one furthest behind; 0 if none.
+int Wavefront::readySlopePosition(int lane) const {
     int best = 0;
-    for (int position = 1; position <= n_; ++position) {
-        const Lane& lane = lanes_[static_cast<std::size_t>(position)];
-        if (canStart(lane) && (best == 0 || lane.step < lanes_[static_cast<std::size_t>(best)].step)) best = position;
+    for (int position = lane + 1; position <= n_; position += 4) {
+        const Lane& node = lanes_[static_cast<std::size_t>(position)];
+        if (canStart(node) && (best == 0 || node.step < lanes_[static_cast<std::size_t>(best)].step)) best = position;
     }
     return best;
 }
@@ -357,11 +361,17 @@ void Wavefront::startSlope(int lane, int position) {
     node.inLane = true;
     slopePosition_[lane] = position;
     SlopeLanes& l = slopeLanes_;
-    l.newUp[lane] = position == 1 ? slopeInflow(t) : q(position - 1, t);
-    l.oldUp[lane] = position == 1 ? slopeInflow(t - 1) : q(position - 1, t - 1);
-    l.oldHere[lane] = q(position, t - 1);
-    l.r[lane] = rain_[static_cast<std::size_t>(t)];
-    l.q[lane] = (l.oldHere[lane] + l.newUp[lane]) * 0.5 / cell_.slopeWidth;
+    const double newUp = position == 1 ? slopeInflow(t) : q(position - 1, t);
+    const double oldUp = position == 1 ? slopeInflow(t - 1) : q(position - 1, t - 1);
+    const double oldHere = q(position, t - 1);
+    const double r = rain_[static_cast<std::size_t>(t)];
+    const double dt = k_.dt;
+    const double dx = cell_.slopeDx;
+    // The parts of weightedUpdate without c, as it computes them.
+    l.inflowTerm[lane] = dt / dx * newUp + dt * r;
+    l.gradientTerm[lane] = (oldHere - oldUp) / dx - r;
+    l.oldHere[lane] = oldHere;
+    l.q[lane] = (oldHere + newUp) * 0.5 / cell_.slopeWidth;
     l.count[lane] = 0;
     l.newton[lane] = 0;
     l.newtonMessages[lane] = 0;
@@ -385,28 +395,40 @@ void Wavefront::retireSlope(int lane) {
     l.state[lane] = kLaneEmpty;
 }
 
-// Fills the free lanes with slope nodes that can go on and works them up to
-// their next power, again and again while nodes finish.
-void Wavefront::runSlopeLanes() {
-    for (;;) {
-        for (int lane = 0; lane < 4; ++lane) {
-            const int position = slopePosition_[lane];
-            // A node past the stop no longer counts.
-            if (position != 0 && key(lanes_[static_cast<std::size_t>(position)].step, position) >= stopKey_) {
-                lanes_[static_cast<std::size_t>(position)].inLane = false;
-                slopePosition_[lane] = 0;
-                slopeLanes_.state[lane] = kLaneEmpty;
-            }
-            if (slopePosition_[lane] == 0) {
-                const int ready = readySlopePosition();
-                if (ready != 0) startSlope(lane, ready);
+// Puts slope nodes that can go on into the free lanes (and frees the lanes
+// whose node is past a stop). Returns whether it started any.
+bool Wavefront::fillSlopeLanes() {
+    changed_ = false;
+    bool started = false;
+    for (int lane = 0; lane < 4; ++lane) {
+        const int position = slopePosition_[lane];
+        if (position != 0 && key(lanes_[static_cast<std::size_t>(position)].step, position) >= stopKey_) {
+            lanes_[static_cast<std::size_t>(position)].inLane = false;
+            slopePosition_[lane] = 0;
+            slopeLanes_.state[lane] = kLaneEmpty;
+        }
+        if (slopePosition_[lane] == 0) {
+            const int ready = readySlopePosition(lane);
+            if (ready != 0) {
+                startSlope(lane, ready);
+                started = true;
             }
         }
-        const int done = settleSlopeLanes(slopeLanes_, slopeConstants_);
-        if (done == 0) return;
+    }
+    return started;
+}
+
+// Takes the lanes' powers (if they wait for them) and works the slope nodes
+// on, handing finished ones over and starting new ones, until every lane
+// waits for a power or is empty.
+void Wavefront::runSlopeLanes(bool takePowers) {
+    int done = ::runSlopeLanes(slopeLanes_, slopeConstants_, takePowers);
+    for (;;) {
         for (int lane = 0; lane < 4; ++lane) {
             if ((done >> lane & 1) != 0) retireSlope(lane);
         }
+        if (!changed_ || !fillSlopeLanes()) return;
+        done = ::runSlopeLanes(slopeLanes_, slopeConstants_, false);
     }
 }
 
@@ -429,13 +451,14 @@ EventStop Wavefront::run(std::string& log) {
     // Pending powers of all lanes, four at a time: (lane, request) of each.
     std::vector<double> xs, ys, out;
     std::vector<std::pair<Lane*, int>> owners;
+    bool slopeBusy = false;  // slope lanes wait for their powers
     for (;;) {
         xs.clear();
         ys.clear();
         owners.clear();
         bool moved = false;
-        runSlopeLanes();
-        bool slopeBusy = false;
+        runSlopeLanes(slopeBusy);
+        slopeBusy = false;
         for (const int position : slopePosition_) slopeBusy = slopeBusy || position != 0;
         for (int position = n_ + 1; position <= last_; ++position) {
             Lane& lane = lanes_[static_cast<std::size_t>(position)];
@@ -460,7 +483,7 @@ EventStop Wavefront::run(std::string& log) {
             }
         }
         if (owners.empty() && !moved && !slopeBusy) break;
-        if (slopeBusy) powerSlopeLanes(slopeLanes_, slopeConstants_);
+        if (owners.empty()) continue;
         // Unused lanes of the last group get arguments on the vector path.
         while (xs.size() % 4 != 0) {
             xs.push_back(1.5);

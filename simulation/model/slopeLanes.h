@@ -6,10 +6,10 @@
 // scalar code, in its order, and the powers are those of pow4, so every lane
 // ends with the bits the step-by-step loop gives.
 //
-// The caller (nodeWavefront.cpp) puts a node into a free lane (kLaneCelerity
-// with q, newUp, oldHere, oldUp and r set), calls settleSlopeLanes until no
-// lane has finished, and powerSlopeLanes to take the powers the lanes wait
-// for. Both require cpuHasAvx2Fma().
+// The caller (nodeWavefront.cpp) puts a node into a free lane (kLaneCelerity,
+// with q, oldHere and the node's two fixed terms of the scheme set) and calls
+// runSlopeLanes, which takes the powers the lanes wait for and works every
+// lane up to its next power, or to its end. Requires cpuHasAvx2Fma().
 
 #include <cstdint>
 
@@ -40,17 +40,17 @@ struct SlopeLaneConstants {
 
 struct alignas(32) SlopeLanes {
     double q[4], c[4], h[4], p[4], qc[4], value[4], x[4], y[4];
-    double newUp[4], oldHere[4], oldUp[4], r[4];
+    // Terms of weightedUpdate that do not change while the node iterates,
+    // each computed as the scheme computes it: dt / dx * newUp + dt * r, and
+    // (oldHere - oldUp) / dx - r.
+    double inflowTerm[4], gradientTerm[4], oldHere[4];
     int64_t state[4];
     int64_t count[4], newton[4];
     int64_t newtonMessages[4];  // Newton iterations that ran out in this node ("jcount" messages)
 };
 
-// Works every lane in a kLaneCelerity..kLaneSurfaceDone state until it waits
-// for a power or has finished or failed. Returns the lanes (bit l for lane l)
-// that have finished or failed.
-int settleSlopeLanes(SlopeLanes& lanes, const SlopeLaneConstants& k);
-
-// Takes the power of every waiting lane (one pow4) and carries each of them
-// on to its next state.
-void powerSlopeLanes(SlopeLanes& lanes, const SlopeLaneConstants& k);
+// With takePowers, takes the power of every waiting lane (one pow4) and
+// carries each of them on; then works every lane in a kLaneCelerity..
+// kLaneSurfaceDone state until it waits for a power or has finished or
+// failed. Returns the lanes (bit l for lane l) that have finished or failed.
+int runSlopeLanes(SlopeLanes& lanes, const SlopeLaneConstants& k, bool takePowers);

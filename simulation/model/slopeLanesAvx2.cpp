@@ -10,10 +10,9 @@
 
 #if !(defined(__AVX2__) && defined(__FMA__))
 // Without these instructions the lanes are never used (see cpuHasAvx2Fma).
-int settleSlopeLanes(SlopeLanes&, const SlopeLaneConstants&) { return 0; }
-void powerSlopeLanes(SlopeLanes&, const SlopeLaneConstants&) {}
+int runSlopeLanes(SlopeLanes&, const SlopeLaneConstants&, bool) { return 0; }
 #else
-#include "powLanesAvx2.h"
+#include "powLanesKernel.h"
 
 #include <immintrin.h>
 
@@ -47,15 +46,15 @@ V div(V a, V b) { return _mm256_div_pd(a, b); }
 
 // The lanes' values in registers, and the cell's constants broadcast.
 struct Work {
-    V q, c, h, p, qc, value, x, y, newUp, oldHere, oldUp, r;
+    V q, c, h, p, qc, value, x, y, inflowTerm, gradientTerm, oldHere;
     I s, count, newton, newtonMessages;
     V vcdc, qsat, va, dm, da, beta, vaDm, invBeta, betaMinus1, invM, mMinus1, alpha, m, tolerance, theta, dt, dx, w;
 
     Work(const SlopeLanes& lanes, const SlopeLaneConstants& k)
         : q(_mm256_load_pd(lanes.q)), c(_mm256_load_pd(lanes.c)), h(_mm256_load_pd(lanes.h)),
           p(_mm256_load_pd(lanes.p)), qc(_mm256_load_pd(lanes.qc)), value(_mm256_load_pd(lanes.value)),
-          x(_mm256_load_pd(lanes.x)), y(_mm256_load_pd(lanes.y)), newUp(_mm256_load_pd(lanes.newUp)),
-          oldHere(_mm256_load_pd(lanes.oldHere)), oldUp(_mm256_load_pd(lanes.oldUp)), r(_mm256_load_pd(lanes.r)),
+          x(_mm256_load_pd(lanes.x)), y(_mm256_load_pd(lanes.y)), inflowTerm(_mm256_load_pd(lanes.inflowTerm)),
+          gradientTerm(_mm256_load_pd(lanes.gradientTerm)), oldHere(_mm256_load_pd(lanes.oldHere)),
           s(load(lanes.state)), count(load(lanes.count)), newton(load(lanes.newton)),
           newtonMessages(load(lanes.newtonMessages)), vcdc(set(k.vcdc)), qsat(set(k.qsat)), va(set(k.va)),
           dm(set(k.dm)), da(set(k.da)), beta(set(k.beta)), vaDm(set(k.vaDm)), invBeta(set(k.invBeta)),
@@ -85,12 +84,13 @@ struct Work {
     // alpha * m * p + va, dq/dh in the surface regime.
     V surfaceCelerity() const { return add(mul(mul(alpha, m), p), va); }
 
-    // weightedUpdate(theta, c, dt, dx, newUp, oldHere, oldUp, r), operation by operation.
+    // weightedUpdate(theta, c, dt, dx, newUp, oldHere, oldUp, r), operation by
+    // operation, with its two terms that do not depend on c computed once.
     V weighted(V cc) const {
+        const V thetaC = mul(theta, cc);
         const V numerator =
-            sub(add(mul(mul(theta, cc), add(mul(div(dt, dx), newUp), mul(dt, r))), oldHere),
-                mul(mul(mul(sub(set(1.0), theta), cc), dt), sub(div(sub(oldHere, oldUp), dx), r)));
-        return div(numerator, add(div(mul(mul(theta, cc), dt), dx), set(1.0)));
+            sub(add(mul(thetaC, inflowTerm), oldHere), mul(mul(mul(sub(set(1.0), theta), cc), dt), gradientTerm));
+        return div(numerator, add(div(mul(thetaC, dt), dx), set(1.0)));
     }
 
     void newtonStep() {
@@ -146,14 +146,72 @@ struct Work {
         const I rest = andNot(capillary, lanes);
         const I layer = _mm256_and_si256(rest, greater(qsat, q));
         const I surface = andNot(layer, rest);
-        x = pick(x, div(mul(q, beta), vaDm), capillary);
-        y = pick(y, invBeta, capillary);
-        s = pick(s, kLaneCapillaryDepth, capillary);
+        if (any(capillary)) {
+            x = pick(x, div(mul(q, beta), vaDm), capillary);
+            y = pick(y, invBeta, capillary);
+            s = pick(s, kLaneCapillaryDepth, capillary);
+        }
         c = pick(c, va, layer);
         s = pick(s, kLaneUpdate, layer);
-        x = pick(x, div(sub(q, qsat), alpha), surface);
-        y = pick(y, invM, surface);
-        s = pick(s, kLaneSurfaceDepth, surface);
+        if (any(surface)) {
+            x = pick(x, div(sub(q, qsat), alpha), surface);
+            y = pick(y, invM, surface);
+            s = pick(s, kLaneSurfaceDepth, surface);
+        }
+    }
+
+    void takePowers() {
+        const I capillaryDepth = is(s, kLaneCapillaryDepth);
+        const I capillaryCelerity = is(s, kLaneCapillaryCelerity);
+        const I surfaceDepth = is(s, kLaneSurfaceDepth);
+        const I surfaceStart = is(s, kLaneSurfaceStart);
+        const I surfaceNewton = is(s, kLaneSurfaceNewton);
+        const I waiting = _mm256_and_si256(_mm256_cmpgt_epi64(s, state(kLaneSurfaceDone)),
+                                           _mm256_cmpgt_epi64(state(kLaneFinished), s));
+        // Idle lanes get arguments on the vector path.
+        const V result = powKernel::powLanes(pick(set(1.5), x, waiting), pick(set(1.5), y, waiting));
+
+        // Capillary regime: h = dm * (q beta / (va dm))^(1/beta), then c = va (h / dm)^(beta - 1).
+        if (any(capillaryDepth)) {
+            const V depth = mul(dm, result);
+            h = pick(h, depth, capillaryDepth);
+            x = pick(x, div(depth, dm), capillaryDepth);
+            y = pick(y, betaMinus1, capillaryDepth);
+            s = pick(s, kLaneCapillaryCelerity, capillaryDepth);
+        }
+        V capillaryC = mul(va, result);
+        // As slopeCelerity: an infinite capillary celerity (beta < 1) is taken as va.
+        capillaryC = pick(capillaryC, va, equal(abs(capillaryC), set(__builtin_inf())));
+        c = pick(c, capillaryC, capillaryCelerity);
+        s = pick(s, kLaneUpdate, capillaryCelerity);
+
+        // Surface regime: the starting depth, P there, and P at each Newton iterate.
+        const V start = add(da, result);
+        h = pick(h, start, surfaceDepth);
+        x = pick(x, sub(start, da), surfaceDepth);
+        y = pick(y, mMinus1, surfaceDepth);
+        s = pick(s, kLaneSurfaceStart, surfaceDepth);
+        const I withP = _mm256_or_si256(surfaceStart, surfaceNewton);
+        if (!any(withP)) return;
+        p = pick(p, result, withP);
+        const V qn = surfaceQ();
+        qc = pick(qc, qn, surfaceStart);
+        newton = andNot(surfaceStart, newton);
+        s = pick(s, kLaneNewton, surfaceStart);
+
+        const I ok = _mm256_and_si256(surfaceNewton, finite(qn));
+        const I failed = andNot(ok, surfaceNewton);
+        const I converged = _mm256_and_si256(ok, less(abs(sub(qn, qc)), tolerance));
+        const I again = andNot(converged, ok);
+        qc = pick(qc, qn, again);
+        const I atLimit =
+            _mm256_and_si256(again, _mm256_cmpgt_epi64(newton, _mm256_set1_epi64x(kIterationLimit)));
+        const I next = andNot(atLimit, again);
+        newtonMessages = _mm256_sub_epi64(newtonMessages, atLimit);
+        newton = _mm256_sub_epi64(newton, next);
+        s = pick(s, kLaneFailed, failed);
+        s = pick(s, kLaneSurfaceDone, _mm256_or_si256(converged, atLimit));
+        s = pick(s, kLaneNewton, next);
     }
 
     bool busy() const {
@@ -165,8 +223,10 @@ struct Work {
 
 }  // namespace
 
-int settleSlopeLanes(SlopeLanes& lanes, const SlopeLaneConstants& k) {
+// The power function inline, so that the lanes' values stay in registers.
+__attribute__((flatten)) int runSlopeLanes(SlopeLanes& lanes, const SlopeLaneConstants& k, bool takePowers) {
     Work work(lanes, k);
+    if (takePowers) work.takePowers();
     while (work.busy()) {
         work.newtonStep();
         work.surfaceDone();
@@ -176,58 +236,5 @@ int settleSlopeLanes(SlopeLanes& lanes, const SlopeLaneConstants& k) {
     work.storeTo(lanes);
     const I done = _mm256_cmpgt_epi64(work.s, state(kLaneSurfaceNewton));
     return _mm256_movemask_pd(asV(done));
-}
-
-void powerSlopeLanes(SlopeLanes& lanes, const SlopeLaneConstants& k) {
-    Work work(lanes, k);
-    const I capillaryDepth = is(work.s, kLaneCapillaryDepth);
-    const I capillaryCelerity = is(work.s, kLaneCapillaryCelerity);
-    const I surfaceDepth = is(work.s, kLaneSurfaceDepth);
-    const I surfaceStart = is(work.s, kLaneSurfaceStart);
-    const I surfaceNewton = is(work.s, kLaneSurfaceNewton);
-    const I waiting = _mm256_and_si256(_mm256_cmpgt_epi64(work.s, state(kLaneSurfaceDone)),
-                                       _mm256_cmpgt_epi64(state(kLaneFinished), work.s));
-    // Idle lanes get arguments on the vector path.
-    const V result = pow4(pick(set(1.5), work.x, waiting), pick(set(1.5), work.y, waiting));
-
-    // Capillary regime: h = dm * (q beta / (va dm))^(1/beta), then c = va (h / dm)^(beta - 1).
-    const V depth = mul(work.dm, result);
-    work.h = pick(work.h, depth, capillaryDepth);
-    work.x = pick(work.x, div(depth, work.dm), capillaryDepth);
-    work.y = pick(work.y, work.betaMinus1, capillaryDepth);
-    work.s = pick(work.s, kLaneCapillaryCelerity, capillaryDepth);
-    V c = mul(work.va, result);
-    // As slopeCelerity: an infinite capillary celerity (beta < 1) is taken as va.
-    c = pick(c, work.va, equal(abs(c), set(__builtin_inf())));
-    work.c = pick(work.c, c, capillaryCelerity);
-    work.s = pick(work.s, kLaneUpdate, capillaryCelerity);
-
-    // Surface regime: the starting depth, P there, and P at each Newton iterate.
-    const V start = add(work.da, result);
-    work.h = pick(work.h, start, surfaceDepth);
-    work.x = pick(work.x, sub(start, work.da), surfaceDepth);
-    work.y = pick(work.y, work.mMinus1, surfaceDepth);
-    work.s = pick(work.s, kLaneSurfaceStart, surfaceDepth);
-    const I withP = _mm256_or_si256(surfaceStart, surfaceNewton);
-    work.p = pick(work.p, result, withP);
-    const V qn = work.surfaceQ();
-    work.qc = pick(work.qc, qn, surfaceStart);
-    work.newton = andNot(surfaceStart, work.newton);
-    work.s = pick(work.s, kLaneNewton, surfaceStart);
-
-    const I ok = _mm256_and_si256(surfaceNewton, finite(qn));
-    const I failed = andNot(ok, surfaceNewton);
-    const I converged = _mm256_and_si256(ok, less(abs(sub(qn, work.qc)), work.tolerance));
-    const I again = andNot(converged, ok);
-    work.qc = pick(work.qc, qn, again);
-    const I atLimit =
-        _mm256_and_si256(again, _mm256_cmpgt_epi64(work.newton, _mm256_set1_epi64x(kIterationLimit)));
-    const I next = andNot(atLimit, again);
-    work.newtonMessages = _mm256_sub_epi64(work.newtonMessages, atLimit);
-    work.newton = _mm256_sub_epi64(work.newton, next);
-    work.s = pick(work.s, kLaneFailed, failed);
-    work.s = pick(work.s, kLaneSurfaceDone, _mm256_or_si256(converged, atLimit));
-    work.s = pick(work.s, kLaneNewton, next);
-    work.storeTo(lanes);
 }
 #endif
