@@ -6,11 +6,15 @@
 #include "programInfo.h"
 #include "progressLine.h"
 
+#include <csignal>
 #include <iostream>
 #include <string>
 #include <vector>
 
 int main(int argc, char** argv) {
+    // A file size limit (ulimit -f) then fails the write that passes it, which
+    // is reported and cleaned up like a full disk, instead of killing the program.
+    std::signal(SIGXFSZ, SIG_IGN);
     RunOptions options;
     try {
         options = parseRunOptions(std::vector<std::string>(argv + 1, argv + argc));

@@ -215,6 +215,7 @@ TEST(RainReaders, ShortFilesLeaveTheRestZero) {
     EXPECT_EQ(rain.at(0, 2).rainSeries[1], 0.0f);
     EXPECT_EQ(rain.at(1, 2).rainSeries[1], 0.0f);
     EXPECT_EQ(rain.at(0, 0).rainSeries[2], 0.0f);
+
 }
 
 TEST(RainReaders, BadValuesStopWithTheRecordAndThePoint) {
@@ -261,10 +262,7 @@ TEST(RainTotals, TenMinuteSumsAndTheAsciiGrid) {
     for (RainPoint& point : rain.points) point.rainSeries.assign(point.rainSeries.size(), 6.0f);
     rain.at(1, 1).rainSeries[0] = 0.0775f;  // one 10-minute value differs, at the point of (0, 1) and (0, 2)
     writeText(kRainTotalsPath, "old content");
-    std::ofstream file = openRainTotals(kRainTotalsPath);
-    EXPECT_EQ(readFile(kRainTotalsPath), "");  // truncated at open, filled later
-    writeRainTotals(file, rainTotals(grid, rain), p);
-    file.close();
+    EXPECT_EQ(writeRainTotalsFile(kRainTotalsPath, rainTotals(grid, rain), p), 0);
     // Every cell, edges included, gets its total; row 0 (north) first.
     EXPECT_EQ(readFile(kRainTotalsPath),
               "ncols 3\nnrows 2\nxllcorner 135\nyllcorner 35\ncellsize 0.00833333\nNODATA_value -9999\n"

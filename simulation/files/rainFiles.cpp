@@ -3,6 +3,7 @@
 #include "inputError.h"
 #include "numberScanner.h"
 #include "paramFile.h"
+#include "resultFiles.h"
 
 #include <charconv>
 #include <climits>
@@ -205,15 +206,19 @@ void readRainfall(RainGrid& rain, const ModelParams& params, std::ostream& out) 
     }
 }
 
-std::ofstream openRainTotals(const std::string& path) { return std::ofstream(path, std::ios::binary); }
+namespace {
 
-void writeRainTotals(std::ostream& file, const std::vector<double>& totals, const ModelParams& params) {
-    file << "ncols " << params.ncols << '\n'
-         << "nrows " << params.nrows << '\n'
-         << "xllcorner " << params.xllcorner << '\n'
-         << "yllcorner " << params.yllcorner << '\n'
-         << "cellsize 0.00833333\n"
-         << "NODATA_value -9999\n";
+// The totals grid, handed to `put` in pieces.
+void putRainTotals(const std::function<void(const std::string&)>& put, const std::vector<double>& totals,
+                   const ModelParams& params) {
+    std::ostringstream header;
+    header << "ncols " << params.ncols << '\n'
+           << "nrows " << params.nrows << '\n'
+           << "xllcorner " << params.xllcorner << '\n'
+           << "yllcorner " << params.yllcorner << '\n'
+           << "cellsize 0.00833333\n"
+           << "NODATA_value -9999\n";
+    put(header.str());
     std::string line;
     char number[40];
     const std::size_t ncols = static_cast<std::size_t>(params.ncols);
@@ -226,6 +231,22 @@ void writeRainTotals(std::ostream& file, const std::vector<double>& totals, cons
             line += ' ';
         }
         line += '\n';
-        file.write(line.data(), static_cast<std::streamsize>(line.size()));
+        put(line);
     }
+}
+
+}  // namespace
+
+void writeRainTotals(std::ostream& file, const std::vector<double>& totals, const ModelParams& params) {
+    const auto put = [&](const std::string& piece) {
+        file.write(piece.data(), static_cast<std::streamsize>(piece.size()));
+    };
+    putRainTotals(put, totals, params);
+}
+
+int writeRainTotalsFile(const std::string& path, const std::vector<double>& totals, const ModelParams& params) {
+    OutputFile file;
+    openOutputFile(file, path);
+    putRainTotals([&](const std::string& piece) { putBytes(file, piece); }, totals, params);
+    return closeOutputFile(file);
 }

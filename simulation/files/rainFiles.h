@@ -7,6 +7,7 @@
 
 #include <cstdint>
 #include <fstream>
+#include <functional>
 #include <iosfwd>
 #include <string>
 #include <vector>
@@ -78,21 +79,11 @@ void readRainBinary(RainGrid& rain, std::istream& in, const std::string& path);
 void readRainfall(RainGrid& rain, const ModelParams& params, std::ostream& out);
 
 // ---- Event totals: "./output/totalRainDistribution.asc" ------------------
-//
-// The writer of the discharge files keeps the file's place in its sequence:
-//
-//     out << "Write " << kRainTotalsPath << '\n';
-//     std::ofstream totalsFile = openRainTotals(kRainTotalsPath);  // created or truncated now
-//     ... discharge frames; close the three discharge files ...
-//     writeRainTotals(totalsFile, rainTotals(grid, rain), params);  // filled last
-//     totalsFile.close();
-//
-// A file that cannot be created stays silent: the stream ignores the writes.
-
-
-// Opens (creates or truncates) the totals file for text output.
-std::ofstream openRainTotals(const std::string& path);
 
 // Writes the ESRI ASCII grid header and one line per row, north first, each
 // value in 6 significant digits followed by one space. The caller closes the file.
 void writeRainTotals(std::ostream& file, const std::vector<double>& totals, const ModelParams& params);
+
+// The same into the file `path` (created or truncated); returns the system's
+// error number of the first failure, or 0.
+int writeRainTotalsFile(const std::string& path, const std::vector<double>& totals, const ModelParams& params);
