@@ -23,6 +23,7 @@
 
 #include <algorithm>
 #include <functional>
+#include <iostream>
 #include <mutex>
 #include <optional>
 #include <sstream>
@@ -204,7 +205,9 @@ void prepareOutputs(Run& run) {
 // results and the discharge files the loop fills.
 void readEventInputs(Run& run) {
     run.step([&] {
-        if (run.readsRainfall) readRainfall(run.rain, run.params, run.out);
+        // A rainfall file shorter than the event is said once, beside the console.
+        std::ostream* warnings = run.first && !run.inProcess ? &std::cerr : nullptr;
+        if (run.readsRainfall) readRainfall(run.rain, run.params, run.out, warnings);
         run.dams = readDams(run.grid, run.riverNumList, run.params, run.out);
         run.reservoirs = readReservoirs(run.grid, run.riverNumList, run.params, run.out);
         run.out.flush();

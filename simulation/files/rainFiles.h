@@ -64,19 +64,22 @@ void connectRainfall(CellGrid& grid, const RainGrid& rain, const ModelParams& pa
 // Text records in time order (day, hour, observation): seven integers that are
 // dropped, then the intensities, north row first, each row west to east. A
 // text that ends early leaves the rest 0.0; a token that is not a finite number
-// is an InputError naming `path`, the record and the point.
-void readRainText(RainGrid& rain, std::istream& in, const std::string& path);
+// is an InputError naming `path`, the record and the point. Returns the number
+// of complete records read.
+std::size_t readRainText(RainGrid& rain, std::istream& in, const std::string& path);
 
 // Binary frames of rainRows x rainCols little-endian float32, south row first,
 // each read whole into one reused buffer. A short file leaves the missing
 // values 0.0; a value that is not finite is an InputError naming `path`, the
-// frame and the point.
-void readRainBinary(RainGrid& rain, std::istream& in, const std::string& path);
+// frame and the point. Returns the number of complete frames read.
+std::size_t readRainBinary(RainGrid& rain, std::istream& in, const std::string& path);
 
 // Prints "Read " and the path, then reads "./input/rain10min.dat" (rainFormat 1)
 // or "./input/rain.bin" (any other format). A file that cannot be opened is the
-// InputError "ROF file cannot open.\n".
-void readRainfall(RainGrid& rain, const ModelParams& params, std::ostream& out);
+// InputError "ROF file cannot open.\n". A file shorter than the event is read
+// as it is, and one line on `warnings` (if given) names it with the records
+// it holds and the records the event needs.
+void readRainfall(RainGrid& rain, const ModelParams& params, std::ostream& out, std::ostream* warnings = nullptr);
 
 // ---- Event totals: "./output/totalRainDistribution.asc" ------------------
 
