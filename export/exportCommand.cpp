@@ -107,6 +107,6 @@ int runExport(const ExportOptions& options, std::ostream& out) {
 #if FLOOD_HAVE_GDAL
     if (options.geotiff) writeMaps(run, peaks, files, out);
 #endif
-    for (auto& file : files) file->commit();
+    commitTogether(files);
     return 0;
 }

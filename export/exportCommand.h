@@ -23,5 +23,5 @@ ExportOptions parseExportOptions(const std::vector<std::string>& args);
 bool geotiffAvailable();
 
 // Checks every input, then writes each file under a temporary name and
-// renames them all at the end. Returns 0; throws InputError on bad input.
+// renames them together at the end, all or none. Returns 0; throws InputError on bad input.
 int runExport(const ExportOptions& options, std::ostream& out);

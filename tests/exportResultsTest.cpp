@@ -280,6 +280,29 @@ TEST(ExportResults, BadResultsStopBeforeAnythingIsReplaced) {
 }
 
 #if FLOOD_HAVE_GDAL
+// The last map could not take its name, and the files renamed before it kept
+// the new results while the export failed. Now all keep what they held.
+TEST(ExportResults, AFailedRenameLeavesEveryPreviousFile) {
+    ResultsProject project;
+    writeText("output/discharge.nc", "previous results");
+    writeText("output/peakDischarge.tif", "previous map");
+    std::filesystem::create_directories("output/totalRain.tif/kept");
+    ExportOptions maps;
+    maps.geotiff = true;
+    const RunResult r = runExportHere(maps);
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.output.find("Error: output/totalRain.tif cannot be written: Is a directory.\n"), std::string::npos)
+        << r.output;
+    EXPECT_EQ(readFile("output/discharge.nc"), "previous results");
+    EXPECT_EQ(readFile("output/peakDischarge.tif"), "previous map");
+    for (const auto& entry : std::filesystem::directory_iterator("output"))
+        EXPECT_TRUE(entry.is_directory() || entry.path().extension() == ".bin" || entry.path().extension() == ".asc" ||
+                    entry.path().filename() == "discharge.nc" || entry.path().filename() == "peakDischarge.tif")
+            << entry.path();
+}
+#endif
+
+#if FLOOD_HAVE_GDAL
 TEST(ExportResults, GeoTiffMapsNorthUpInWgs84) {
     ResultsProject project;
     ExportOptions options;
