@@ -21,9 +21,9 @@ RunRecord runRandomProject(uint64_t seed, int threads) {
 }
 
 TEST(ParallelRun, AnyThreadCountGivesTheSameConsoleAndFiles) {
-    // Projects with a hand-made order cache that repeats cells (80 also stops
-    // in the loop), which only about one random seed in eight brings, then
-    // random seeds.
+    // Projects with a hand-made order cache that repeats cells, which the run
+    // rebuilds (80 also stops in the loop): about one random seed in eight
+    // brings one. Then random seeds.
     std::vector<uint64_t> seeds = {80, 145, 232, 330};
     const uint64_t base = std::random_device{}();
     for (uint64_t k = 0; k < 12; ++k) seeds.push_back(base + k);

@@ -25,7 +25,8 @@ if [ $# -ne 5 ]; then
   echo "Usage: pinnedResults.sh [--write] THREADS RUNOFFSIM MAKERANDOMPROJECT MAKESAMPLEBASIN PREPARETOPOGRAPHY" >&2
   exit 2
 fi
-threads=$1 runoffSim=$2 makeRandomProject=$3 makeSampleBasin=$4 prepareTopography=$5
+abs() { case $1 in /*) echo "$1" ;; *) echo "$PWD/$1" ;; esac; }  # the runs change directory
+threads=$1 runoffSim=$(abs "$2") makeRandomProject=$(abs "$3") makeSampleBasin=$(abs "$4") prepareTopography=$(abs "$5")
 list="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)/pinnedResults.txt"
 root=$(mktemp -d)
 trap 'rm -rf "$root"' EXIT
