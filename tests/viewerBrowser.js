@@ -5,7 +5,8 @@
 //   node viewerBrowser.js check PAGE PROJECT COL ROW DAM SLOPE_COL SLOPE_ROW
 //       the page's checks against the run in PROJECT (exit status 1 on failure)
 //   node viewerBrowser.js time PAGE             time until the first frame, in ms
-//   node viewerBrowser.js shoot PAGE DIR COL ROW  docs screenshots: the map, a hydrograph panel
+//   node viewerBrowser.js shoot PAGE DIR COL ROW [JS]
+//       screenshots for the docs: the map (after running JS in the page), the panel of a cell
 //
 // CHROMIUM names the browser (default /usr/bin/chromium).
 'use strict';
@@ -89,7 +90,7 @@ async function openPage(browser, file, width, height) {
 
 // The values of the cell at COL, ROW (from 1 at the west and south) in every frame of a discharge file.
 function cellSeries(file, ncols, nrows, column, row) {
-  const values = new Float32Array(fs.readFileSync(file).buffer.slice(0));
+  const values = new Float32Array(Uint8Array.from(fs.readFileSync(file)).buffer);
   const cells = ncols * nrows, index = (row - 1) * ncols + column - 1, out = [];
   for (let f = 0; f * cells < values.length; f++) out.push(values[f * cells + index]);
   return Float32Array.from(out);
@@ -169,9 +170,11 @@ async function main() {
       console.log(failures.length ? `${failures.length} checks failed` : 'all checks passed');
       status = failures.length ? 1 : 0;
     } else if (mode === 'time') {
-      console.log(`first frame ${(await page.evaluate('viewer.firstFrameMs()')).toFixed(0)} ms, ${(fs.statSync(file).size / 1e6).toFixed(2)} MB`);
+      const [first, script] = await page.evaluate('[viewer.firstFrameMs(), viewer.scriptStartMs()]');
+      console.log(`first frame ${first.toFixed(0)} ms (page read and parsed by ${script.toFixed(0)} ms), ${(fs.statSync(file).size / 1e6).toFixed(2)} MB`);
     } else if (mode === 'shoot') {
-      const [dir, column, row] = rest;
+      const [dir, column, row, setup] = rest;
+      if (setup) await page.evaluate(setup);
       const shot = async (name, clip) => {
         const { data } = await page.send('Page.captureScreenshot', { format: 'png', clip: { ...clip, scale: 1 } });
         fs.writeFileSync(path.join(dir, name), Buffer.from(data, 'base64'));

@@ -21,6 +21,7 @@ const Ensemble = {
   },
 };
 const viewer = (() => {
+  const scriptStartMs = performance.now();
   const meta = JSON.parse(document.getElementById('viewer-meta').textContent);
   const grid = meta.grid, cells = grid.ncols * grid.nrows, hours = meta.hours;
   const info = Blobs.get(meta.info);
@@ -143,7 +144,9 @@ const viewer = (() => {
     ctx.putImageData(image, 0, 0);
   }
   function ticks(list) {
-    $('legend-ticks').innerHTML = list.map(([x, t]) => `<span style="left:${((x + 0.5) / 255) * 100}%">${t}</span>`).join('');
+    // Labels centred on their tick, the outermost kept inside the bar.
+    const shift = (x) => (x < 20 ? 'translateX(-4px)' : x > 235 ? 'translateX(calc(-100% + 4px))' : 'translateX(-50%)');
+    $('legend-ticks').innerHTML = list.map(([x, t]) => `<span style="left:${((x + 0.5) / 255) * 100}%;transform:${shift(x)}">${t}</span>`).join('');
   }
   function logLegend(title) {
     $('legend-title').textContent = title;
@@ -458,6 +461,7 @@ const viewer = (() => {
     meta, state, map, scale, layers,
     setFrame, setLayer, setTenMinute, select,
     firstFrameMs: () => state.firstFrameMs,
+    scriptStartMs: () => scriptStartMs,
     legendColour,
     // The centre of a cell (column and row numbers from 1 at the west and south) in page coordinates.
     cellPoint(column, row) {
