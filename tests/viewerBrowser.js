@@ -155,14 +155,16 @@ async function check(page, [file, project, column, row, dam, slopeColumn, slopeR
 
 async function main() {
   const [mode, file, ...rest] = process.argv.slice(2);
-  const browser = startBrowser(1400, 900);
+  // Screenshots a little smaller, to keep the pictures small.
+  const [width, height] = mode === 'shoot' ? [1200, 760] : [1400, 900];
+  const browser = startBrowser(width, height);
   const timeout = setTimeout(() => {
     console.log('FAILED: the browser did not answer in 60 s');
     browser.close().then(() => process.exit(1));
   }, 60000);
   let status = 0;
   try {
-    const page = await openPage(browser, file, 1400, 900);
+    const page = await openPage(browser, file, width, height);
     await page.evaluate(`new Promise((resolve) => { const wait = () => (window.viewer && viewer.firstFrameMs() !== null ? resolve() : setTimeout(wait, 20)); wait(); })`);
     if (mode === 'check') {
       const failures = await check(page, [file, ...rest]);
@@ -179,8 +181,8 @@ async function main() {
         const { data } = await page.send('Page.captureScreenshot', { format: 'png', clip: { ...clip, scale: 1 } });
         fs.writeFileSync(path.join(dir, name), Buffer.from(data, 'base64'));
       };
-      await shot('viewer-map.png', { x: 0, y: 0, width: 1400, height: 900 });
-      const p = await page.evaluate(`viewer.cellPoint(${column}, ${row})`);
+      await shot('viewer-map.png', { x: 0, y: 0, width, height });
+      const p = await page.evaluate(`(viewer.show(${column}, ${row}, viewer.map.scale), viewer.cellPoint(${column}, ${row}))`);
       await page.click(p.x, p.y);
       const box = await page.evaluate(`(() => { const b = document.getElementById('panel').getBoundingClientRect(); return { x: b.x, y: b.y, width: b.width, height: Math.min(b.height, 560) }; })()`);
       await shot('viewer-hydrograph.png', box);

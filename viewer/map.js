@@ -158,10 +158,11 @@ class MapView {
   fit() {
     this.resize();
     const dpr = window.devicePixelRatio || 1;
-    const w = this.canvas.width / dpr, h = this.canvas.height / dpr;
-    this.scale = Math.min(w / this.grid.ncols, h / this.grid.nrows) * 0.96;
-    this.ox = (w - this.grid.ncols * this.scale) / 2;
-    this.oy = (h - this.grid.nrows * this.scale) / 2;
+    // The whole area between the zoom buttons and above the legend.
+    const w = this.canvas.width / dpr - 100, h = this.canvas.height / dpr - 90;
+    this.scale = Math.max(Math.min(w / this.grid.ncols, h / this.grid.nrows), 0.01);
+    this.ox = 50 + (w - this.grid.ncols * this.scale) / 2;
+    this.oy = 10 + (h - this.grid.nrows * this.scale) / 2;
   }
   zoomAt(factor, x, y) {
     const s = Math.min(Math.max(this.scale * factor, 0.05), 200);

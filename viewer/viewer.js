@@ -301,7 +301,7 @@ const viewer = (() => {
     if (ten) {
       const t = cellSeries(cell, true);
       plot.tenMinute = series(t.values, 10);
-      if (!t.exact) notes += ' 10-minute means: display values (quantised).';
+      if (!t.exact) notes += ` 10-minute means: display values (quantised${t.factor > 1 ? `, over a block of ${t.factor} x ${t.factor} cells` : ''}).`;
     }
     if (site) plot.inflow = series(site.inflow, 60);
     if (gauge) {
@@ -430,11 +430,14 @@ const viewer = (() => {
   document.title = `Flood results: ${meta.title}`;
   $('title').textContent = `Flood results: ${meta.title}`;
   const notes = [];
-  if (maps.hourly.factor > 1 || (maps.tenMinute && maps.tenMinute.factor > 1) || !maps.tenMinute || !meta.exact.tenMinuteExact) {
-    const parts = [`Reduced resolution to keep the page small: hourly maps of the slopes in ${maps.hourly.factor === 1 ? 'single cells' : `blocks of ${maps.hourly.factor} x ${maps.hourly.factor} cells`}`];
-    parts.push(maps.tenMinute ? `10-minute maps in blocks of ${maps.tenMinute.factor} x ${maps.tenMinute.factor} cells` : 'no 10-minute maps of the slopes (their hourly map stands in)');
-    if (!meta.exact.tenMinuteExact) parts.push('10-minute series of channel cells quantised');
-    $('notice').textContent = parts.join('; ') + '. Channel, dam and reservoir cells are drawn cell by cell, their hourly series exact.';
+  const reduced = [];
+  const blocks = (k) => `blocks of ${k} x ${k} cells`;
+  if (maps.hourly.factor > 1) reduced.push(`hourly maps of the slopes in ${blocks(maps.hourly.factor)}`);
+  if (!maps.tenMinute) reduced.push('no 10-minute maps of the slopes (their hourly maps stand in)');
+  else if (maps.tenMinute.factor > 1) reduced.push(`10-minute maps of the slopes in ${blocks(maps.tenMinute.factor)}`);
+  if (!meta.exact.tenMinuteExact) reduced.push('10-minute series of channel cells quantised');
+  if (reduced.length) {
+    $('notice').textContent = `Reduced resolution to keep the page small: ${reduced.join('; ')}. Channel, dam and reservoir cells are drawn cell by cell, their hourly series exact.`;
     $('notice').hidden = false;
   }
   notes.push(`Event start: ${start ? meta.start.replace('T', ' ') : 'unknown'} (${meta.startSource}).`);
