@@ -6,6 +6,7 @@
 #include "cellSetup.h"
 #include "modelCells.h"
 #include "nodeWavefront.h"
+#include "powLanes.h"
 
 #include <gtest/gtest.h>
 
@@ -35,6 +36,7 @@ bool sameBits(const std::vector<double>& a, const std::vector<double>& b) {
 }
 
 TEST(NodeWavefront, RandomCellsMatchTheStepByStepLoop) {
+    if (!cpuHasAvx2Fma()) GTEST_SKIP() << "the slope lanes need AVX2 and FMA";
     int stops = 0, hourStops = 0, messages = 0;
     for (unsigned seed = 1; seed <= 200; ++seed) {
         SCOPED_TRACE("seed " + std::to_string(seed));

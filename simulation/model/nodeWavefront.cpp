@@ -68,15 +68,11 @@ public:
           tenMinutes_(600 % params.stepSeconds == 0 ? 600 / params.stepSeconds : 0) {
         prepareInputs(upstream, rain);
         prepareLanes();
-        slopeConstants_ = SlopeLaneConstants{cell.vcdc,       k_.qsat,
-                                             cell.va,         cell.dm,
-                                             cell.da,         cell.beta,
-                                             k_.vaDm,         k_.invBeta,
-                                             k_.betaMinus1,   k_.invM,
-                                             k_.mMinus1,      cell.slopeAlpha,
-                                             cell.kinExponent, k_.slopeTolerance,
-                                             cell.fdWeight,   k_.dt,
-                                             cell.slopeDx,    cell.slopeWidth};
+        slopeConstants_ = SlopeLaneConstants{cell.vcdc,      k_.qsat,         cell.va,       cell.dm,
+                                             cell.da,        cell.beta,       k_.vaDm,       k_.invBeta,
+                                             k_.betaMinus1,  k_.invM,         k_.mMinus1,    cell.slopeAlpha,
+                                             cell.kinExponent, k_.slopeTolerance, cell.fdWeight, k_.dt,
+                                             cell.slopeDx,   cell.slopeWidth};
     }
 
     EventStop run(std::string& log);
