@@ -414,18 +414,15 @@ bool Wavefront::fillSlopeLanes() {
     return started;
 }
 
-// Takes the lanes' powers (if they wait for them) and works the slope nodes
-// on, handing finished ones over and starting new ones, until every lane
-// waits for a power or is empty.
+// Works the slope nodes in the lanes on through one power (if they wait for
+// one), hands finished nodes over and puts new ones into the free lanes;
+// those come up to their first power at the next call.
 void Wavefront::runSlopeLanes(bool takePowers) {
-    int done = ::runSlopeLanes(slopeLanes_, slopeConstants_, takePowers);
-    for (;;) {
-        for (int lane = 0; lane < 4; ++lane) {
-            if ((done >> lane & 1) != 0) retireSlope(lane);
-        }
-        if (!changed_ || !fillSlopeLanes()) return;
-        done = ::runSlopeLanes(slopeLanes_, slopeConstants_, false);
+    const int done = ::runSlopeLanes(slopeLanes_, slopeConstants_, takePowers);
+    for (int lane = 0; lane < 4; ++lane) {
+        if ((done >> lane & 1) != 0) retireSlope(lane);
     }
+    if (changed_) fillSlopeLanes();
 }
 
 // The node arrays as the step-by-step loop leaves them after `step`.
@@ -447,7 +444,7 @@ EventStop Wavefront::run(std::string& log) {
     // Pending powers of all lanes, four at a time: (lane, request) of each.
     std::vector<double> xs, ys, out;
     std::vector<std::pair<Lane*, int>> owners;
-    bool slopeBusy = false;  // slope lanes wait for their powers
+    bool slopeBusy = false;  // slope lanes hold nodes
     for (;;) {
         xs.clear();
         ys.clear();

@@ -49,8 +49,8 @@ struct alignas(32) SlopeLanes {
     int64_t newtonMessages[4];  // Newton iterations that ran out in this node ("jcount" messages)
 };
 
-// With takePowers, takes the power of every waiting lane (one pow4) and
-// carries each of them on; then works every lane in a kLaneCelerity..
-// kLaneSurfaceDone state until it waits for a power or has finished or
-// failed. Returns the lanes (bit l for lane l) that have finished or failed.
+// Works every lane in a kLaneCelerity..kLaneSurfaceDone state until it waits
+// for a power or has finished or failed; with takePowers, then takes the
+// power of every waiting lane (one pow4) and works the lanes on again.
+// Returns the lanes (bit l for lane l) that have finished or failed.
 int runSlopeLanes(SlopeLanes& lanes, const SlopeLaneConstants& k, bool takePowers);

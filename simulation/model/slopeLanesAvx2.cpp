@@ -48,18 +48,35 @@ V div(V a, V b) { return _mm256_div_pd(a, b); }
 struct Work {
     V q, c, h, p, qc, value, x, y, inflowTerm, gradientTerm, oldHere;
     I s, count, newton, newtonMessages;
-    V vcdc, qsat, va, dm, da, beta, vaDm, invBeta, betaMinus1, invM, mMinus1, alpha, m, tolerance, theta, dt, dx, w;
+    const SlopeLaneConstants& k;
 
-    Work(const SlopeLanes& lanes, const SlopeLaneConstants& k)
+    Work(const SlopeLanes& lanes, const SlopeLaneConstants& constants)
         : q(_mm256_load_pd(lanes.q)), c(_mm256_load_pd(lanes.c)), h(_mm256_load_pd(lanes.h)),
           p(_mm256_load_pd(lanes.p)), qc(_mm256_load_pd(lanes.qc)), value(_mm256_load_pd(lanes.value)),
           x(_mm256_load_pd(lanes.x)), y(_mm256_load_pd(lanes.y)), inflowTerm(_mm256_load_pd(lanes.inflowTerm)),
           gradientTerm(_mm256_load_pd(lanes.gradientTerm)), oldHere(_mm256_load_pd(lanes.oldHere)),
           s(load(lanes.state)), count(load(lanes.count)), newton(load(lanes.newton)),
-          newtonMessages(load(lanes.newtonMessages)), vcdc(set(k.vcdc)), qsat(set(k.qsat)), va(set(k.va)),
-          dm(set(k.dm)), da(set(k.da)), beta(set(k.beta)), vaDm(set(k.vaDm)), invBeta(set(k.invBeta)),
-          betaMinus1(set(k.betaMinus1)), invM(set(k.invM)), mMinus1(set(k.mMinus1)), alpha(set(k.alpha)), m(set(k.m)),
-          tolerance(set(k.tolerance)), theta(set(k.theta)), dt(set(k.dt)), dx(set(k.dx)), w(set(k.w)) {}
+          newtonMessages(load(lanes.newtonMessages)), k(constants) {}
+
+    // The cell's constants, broadcast where they are used (few registers stay free).
+    V vcdc() const { return set(k.vcdc); }
+    V qsat() const { return set(k.qsat); }
+    V va() const { return set(k.va); }
+    V dm() const { return set(k.dm); }
+    V da() const { return set(k.da); }
+    V beta() const { return set(k.beta); }
+    V vaDm() const { return set(k.vaDm); }
+    V invBeta() const { return set(k.invBeta); }
+    V betaMinus1() const { return set(k.betaMinus1); }
+    V invM() const { return set(k.invM); }
+    V mMinus1() const { return set(k.mMinus1); }
+    V alpha() const { return set(k.alpha); }
+    V m() const { return set(k.m); }
+    V tolerance() const { return set(k.tolerance); }
+    V theta() const { return set(k.theta); }
+    V dt() const { return set(k.dt); }
+    V dx() const { return set(k.dx); }
+    V w() const { return set(k.w); }
 
     static I load(const int64_t* from) { return _mm256_load_si256(reinterpret_cast<const __m256i*>(from)); }
     static void store(int64_t* to, I from) { _mm256_store_si256(reinterpret_cast<__m256i*>(to), from); }
@@ -80,17 +97,17 @@ struct Work {
     }
 
     // alpha * p * (h - da) + (h - dm) * va + vcdc, the slope's q at depth h.
-    V surfaceQ() const { return add(add(mul(mul(alpha, p), sub(h, da)), mul(sub(h, dm), va)), vcdc); }
+    V surfaceQ() const { return add(add(mul(mul(alpha(), p), sub(h, da())), mul(sub(h, dm()), va())), vcdc()); }
     // alpha * m * p + va, dq/dh in the surface regime.
-    V surfaceCelerity() const { return add(mul(mul(alpha, m), p), va); }
+    V surfaceCelerity() const { return add(mul(mul(alpha(), m()), p), va()); }
 
     // weightedUpdate(theta, c, dt, dx, newUp, oldHere, oldUp, r), operation by
     // operation, with its two terms that do not depend on c computed once.
     V weighted(V cc) const {
-        const V thetaC = mul(theta, cc);
+        const V thetaC = mul(theta(), cc);
         const V numerator =
-            sub(add(mul(thetaC, inflowTerm), oldHere), mul(mul(mul(sub(set(1.0), theta), cc), dt), gradientTerm));
-        return div(numerator, add(div(mul(thetaC, dt), dx), set(1.0)));
+            sub(add(mul(thetaC, inflowTerm), oldHere), mul(mul(mul(sub(set(1.0), theta()), cc), dt()), gradientTerm));
+        return div(numerator, add(div(mul(thetaC, dt()), dx()), set(1.0)));
     }
 
     void newtonStep() {
@@ -101,10 +118,10 @@ struct Work {
         const I flat = _mm256_and_si256(lanes, equal(derivative, set(0.0)));
         const I step = andNot(flat, lanes);
         V next = sub(h, div(sub(qc, q), derivative));
-        next = pick(next, da, less(next, da));  // never below the bottom of the surface regime
+        next = pick(next, da(), less(next, da()));  // never below the bottom of the surface regime
         h = pick(h, next, step);
-        x = pick(x, sub(next, da), step);
-        y = pick(y, mMinus1, step);
+        x = pick(x, sub(next, da()), step);
+        y = pick(y, mMinus1(), step);
         s = pick(s, kLaneSurfaceNewton, step);
         s = pick(s, kLaneSurfaceDone, flat);
     }
@@ -127,9 +144,9 @@ struct Work {
         const I ok = _mm256_and_si256(lanes, finite(v));
         const I failed = andNot(ok, lanes);
         const I converged =
-            _mm256_and_si256(ok, lessEqual(abs(sub(v, mul(q, w))), mul(mul(set(0.01), q), w)));
+            _mm256_and_si256(ok, lessEqual(abs(sub(v, mul(q, w()))), mul(mul(set(0.01), q), w())));
         const I again = andNot(converged, ok);
-        q = pick(q, div(v, w), again);
+        q = pick(q, div(v, w()), again);
         const I atLimit = _mm256_and_si256(again, _mm256_cmpgt_epi64(count, _mm256_set1_epi64x(kIterationLimit)));
         const I next = andNot(atLimit, again);
         count = _mm256_sub_epi64(count, next);  // a mask lane is -1
@@ -142,20 +159,20 @@ struct Work {
     void celerity() {
         const I lanes = is(s, kLaneCelerity);
         if (!any(lanes)) return;
-        const I capillary = _mm256_and_si256(lanes, greater(vcdc, q));
+        const I capillary = _mm256_and_si256(lanes, greater(vcdc(), q));
         const I rest = andNot(capillary, lanes);
-        const I layer = _mm256_and_si256(rest, greater(qsat, q));
+        const I layer = _mm256_and_si256(rest, greater(qsat(), q));
         const I surface = andNot(layer, rest);
         if (any(capillary)) {
-            x = pick(x, div(mul(q, beta), vaDm), capillary);
-            y = pick(y, invBeta, capillary);
+            x = pick(x, div(mul(q, beta()), vaDm()), capillary);
+            y = pick(y, invBeta(), capillary);
             s = pick(s, kLaneCapillaryDepth, capillary);
         }
-        c = pick(c, va, layer);
+        c = pick(c, va(), layer);
         s = pick(s, kLaneUpdate, layer);
         if (any(surface)) {
-            x = pick(x, div(sub(q, qsat), alpha), surface);
-            y = pick(y, invM, surface);
+            x = pick(x, div(sub(q, qsat()), alpha()), surface);
+            y = pick(y, invM(), surface);
             s = pick(s, kLaneSurfaceDepth, surface);
         }
     }
@@ -168,28 +185,29 @@ struct Work {
         const I surfaceNewton = is(s, kLaneSurfaceNewton);
         const I waiting = _mm256_and_si256(_mm256_cmpgt_epi64(s, state(kLaneSurfaceDone)),
                                            _mm256_cmpgt_epi64(state(kLaneFinished), s));
+        if (!any(waiting)) return;
         // Idle lanes get arguments on the vector path.
         const V result = powKernel::powLanes(pick(set(1.5), x, waiting), pick(set(1.5), y, waiting));
 
         // Capillary regime: h = dm * (q beta / (va dm))^(1/beta), then c = va (h / dm)^(beta - 1).
         if (any(capillaryDepth)) {
-            const V depth = mul(dm, result);
+            const V depth = mul(dm(), result);
             h = pick(h, depth, capillaryDepth);
-            x = pick(x, div(depth, dm), capillaryDepth);
-            y = pick(y, betaMinus1, capillaryDepth);
+            x = pick(x, div(depth, dm()), capillaryDepth);
+            y = pick(y, betaMinus1(), capillaryDepth);
             s = pick(s, kLaneCapillaryCelerity, capillaryDepth);
         }
-        V capillaryC = mul(va, result);
+        V capillaryC = mul(va(), result);
         // As slopeCelerity: an infinite capillary celerity (beta < 1) is taken as va.
-        capillaryC = pick(capillaryC, va, equal(abs(capillaryC), set(__builtin_inf())));
+        capillaryC = pick(capillaryC, va(), equal(abs(capillaryC), set(__builtin_inf())));
         c = pick(c, capillaryC, capillaryCelerity);
         s = pick(s, kLaneUpdate, capillaryCelerity);
 
         // Surface regime: the starting depth, P there, and P at each Newton iterate.
-        const V start = add(da, result);
+        const V start = add(da(), result);
         h = pick(h, start, surfaceDepth);
-        x = pick(x, sub(start, da), surfaceDepth);
-        y = pick(y, mMinus1, surfaceDepth);
+        x = pick(x, sub(start, da()), surfaceDepth);
+        y = pick(y, mMinus1(), surfaceDepth);
         s = pick(s, kLaneSurfaceStart, surfaceDepth);
         const I withP = _mm256_or_si256(surfaceStart, surfaceNewton);
         if (!any(withP)) return;
@@ -201,7 +219,7 @@ struct Work {
 
         const I ok = _mm256_and_si256(surfaceNewton, finite(qn));
         const I failed = andNot(ok, surfaceNewton);
-        const I converged = _mm256_and_si256(ok, less(abs(sub(qn, qc)), tolerance));
+        const I converged = _mm256_and_si256(ok, less(abs(sub(qn, qc)), tolerance()));
         const I again = andNot(converged, ok);
         qc = pick(qc, qn, again);
         const I atLimit =
@@ -212,6 +230,15 @@ struct Work {
         s = pick(s, kLaneFailed, failed);
         s = pick(s, kLaneSurfaceDone, _mm256_or_si256(converged, atLimit));
         s = pick(s, kLaneNewton, next);
+    }
+
+    void settle() {
+        while (busy()) {
+            newtonStep();
+            surfaceDone();
+            update();
+            celerity();
+        }
     }
 
     bool busy() const {
@@ -226,13 +253,12 @@ struct Work {
 // The power function inline, so that the lanes' values stay in registers.
 __attribute__((flatten)) int runSlopeLanes(SlopeLanes& lanes, const SlopeLaneConstants& k, bool takePowers) {
     Work work(lanes, k);
-    if (takePowers) work.takePowers();
-    while (work.busy()) {
-        work.newtonStep();
-        work.surfaceDone();
-        work.update();
-        work.celerity();
+    if (takePowers) {
+        // Nodes just put into lanes first come up to their first power.
+        work.settle();
+        work.takePowers();
     }
+    work.settle();
     work.storeTo(lanes);
     const I done = _mm256_cmpgt_epi64(work.s, state(kLaneSurfaceNewton));
     return _mm256_movemask_pd(asV(done));
