@@ -441,14 +441,15 @@ void Wavefront::writeBack(int64_t step) {
 }
 
 EventStop Wavefront::run(std::string& log) {
-    // Pending powers of all lanes, four at a time: (lane, request) of each.
-    std::vector<double> xs, ys, out;
-    std::vector<std::pair<Lane*, int>> owners;
+    // Pending powers of the channel positions, four at a time, and whose they
+    // are; each position asks for two at most. Room for a last group of four.
+    const std::size_t room = static_cast<std::size_t>(2 * (last_ - n_) + 4);
+    std::vector<double> xs(room), ys(room), out(room);
+    std::vector<Lane*> owners(room);
+    std::vector<int> ownerRequest(room);
     bool slopeBusy = false;  // slope lanes hold nodes
     for (;;) {
-        xs.clear();
-        ys.clear();
-        owners.clear();
+        std::size_t pending = 0;
         bool moved = false;
         runSlopeLanes(slopeBusy);
         slopeBusy = false;
@@ -469,22 +470,19 @@ EventStop Wavefront::run(std::string& log) {
                 start(lane);
                 moved = true;
             }
-            for (int r = 0; r < lane.requests; ++r) {
-                xs.push_back(lane.x[r]);
-                ys.push_back(lane.y[r]);
-                owners.emplace_back(&lane, r);
+            for (int r = 0; r < lane.requests; ++r, ++pending) {
+                xs[pending] = lane.x[r];
+                ys[pending] = lane.y[r];
+                owners[pending] = &lane;
+                ownerRequest[pending] = r;
             }
         }
-        if (owners.empty() && !moved && !slopeBusy) break;
-        if (owners.empty()) continue;
+        if (pending == 0 && !moved && !slopeBusy) break;
+        if (pending == 0) continue;
         // Unused lanes of the last group get arguments on the vector path.
-        while (xs.size() % 4 != 0) {
-            xs.push_back(1.5);
-            ys.push_back(1.5);
-        }
-        out.resize(xs.size());
-        for (std::size_t at = 0; at < xs.size(); at += 4) pow4(&xs[at], &ys[at], &out[at]);
-        for (std::size_t at = 0; at < owners.size(); ++at) owners[at].first->result[owners[at].second] = out[at];
+        for (std::size_t at = pending; at % 4 != 0; ++at) xs[at] = ys[at] = 1.5;
+        for (std::size_t at = 0; at < pending; at += 4) pow4(&xs[at], &ys[at], &out[at]);
+        for (std::size_t at = 0; at < pending; ++at) owners[at]->result[ownerRequest[at]] = out[at];
     }
 
     std::stable_sort(messages_.begin(), messages_.end(),
