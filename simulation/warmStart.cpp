@@ -37,7 +37,7 @@ InputError refusal(const std::string& path, const std::string& what) {
 void requireSameReal(double saved, double here, const std::string& path, const std::string& what) {
     if (saved == here) return;
     const auto [a, b] = twoReals(saved, here);
-    throw refusal(path, "was saved with " + what + " " + a + "; this project has " + b);
+    throw refusal(path, "was saved with " + what + " " + a + "; this project has " + what + " " + b);
 }
 
 void requireSameParam(const StateHeader& saved, const StateHeader& here, int k, const std::string& path) {
