@@ -131,6 +131,17 @@ RecordWalk walkRecords(const std::string& bytes, int64_t cellCount, int32_t damC
     return walk;
 }
 
+// Whether a version field is what the writer makes of a version: printable
+// characters, then zeros, at least one.
+bool versionFieldValid(const char* field) {
+    std::size_t n = 0;
+    while (n < kVersionBytes && field[n] >= 0x20 && field[n] < 0x7f) ++n;
+    if (n == kVersionBytes) return false;
+    for (std::size_t k = n; k < kVersionBytes; ++k)
+        if (field[k] != '\0') return false;
+    return true;
+}
+
 StateHeader readHeader(ByteReader& in) {
     StateHeader h;
     in.at = 8 + 4;
@@ -293,7 +304,7 @@ StateFile decodeState(const std::string& bytes, const std::string& path) {
     ByteReader tail{bytes, bytes.size() - kChecksumBytes};
     const bool summed = tail.u64() == checksumOf(bytes, bytes.size() - kChecksumBytes);
     const StateHeader& h = file.header;
-    const bool sane = h.nrows > 0 && h.ncols > 0 && h.spaceSteps > 0 && h.stepSeconds > 0 && file.state.hour > 0 &&
+    const bool sane = versionFieldValid(bytes.data() + 12) && h.nrows > 0 && h.ncols > 0 && h.spaceSteps > 0 && h.stepSeconds > 0 && file.state.hour > 0 &&
                       cellCount >= 0 && cellCount <= static_cast<int64_t>(h.nrows) * h.ncols && damCount >= 0 &&
                       reservoirCount >= 0;
     if (!sane) throw summed ? damaged(path, "its header holds impossible values") : damaged(path, "its checksum does not match");
