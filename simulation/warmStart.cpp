@@ -87,9 +87,6 @@ int32_t kindOf(const CellGrid& grid, int32_t i, const ModelParams& params) {
 
 const char* kindName(int32_t kind) { return kind == kChannelCell ? "a channel cell" : "a slope cell"; }
 
-// The message kind of a distributed run's state parts.
-constexpr char kStatePart = 7;
-
 }  // namespace
 
 std::vector<int32_t> stateCells(const CellGrid& grid, const CalcOrder& order, const std::vector<int32_t>& riverNumList,
@@ -198,7 +195,7 @@ ModelState stateRoom(const CellGrid& grid, const std::vector<int32_t>& cells, co
 
 void gatherState(Peers& peers, const CellGrid& grid, ModelState& state) {
     if (peers.rank != 0) {
-        std::vector<char> bytes(1, kStatePart);
+        std::vector<char> bytes(1, static_cast<char>(PeerMessage::kState));
         putValue(bytes, static_cast<int64_t>(state.cells.size()));
         for (std::size_t k = 0; k < state.cells.size(); ++k) {
             putValue(bytes, state.cells[k]);
@@ -227,7 +224,7 @@ void gatherState(Peers& peers, const CellGrid& grid, ModelState& state) {
     std::vector<std::vector<char>> parts;
     while (static_cast<int>(parts.size()) < peers.ranks - 1) {
         peers.poll([&](int, std::vector<char>& bytes) {
-            if (!bytes.empty() && bytes[0] == kStatePart) parts.push_back(std::move(bytes));
+            if (!bytes.empty() && bytes[0] == static_cast<char>(PeerMessage::kState)) parts.push_back(std::move(bytes));
         });
         if (static_cast<int>(parts.size()) < peers.ranks - 1) std::this_thread::sleep_for(std::chrono::microseconds(200));
     }
