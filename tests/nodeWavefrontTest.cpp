@@ -20,13 +20,16 @@ struct Outcome {
     EventStop stop;
     std::string log;
     Cell cell;
+    std::vector<double> captured;  // the node values at the end of the captured hour
 };
 
 Outcome runWith(bool wavefront, Cell cell, const UpstreamSeries& upstream, const RainGrid& rain,
-                const ModelParams& p) {
+                const ModelParams& p, int captureHour) {
     Outcome o;
-    o.stop = wavefront ? runCellEventWavefront(cell, upstream, rain, p, o.log)
-                       : runCellEventByStep(cell, upstream, rain, p, o.log);
+    o.captured.assign(3 * cell.slopeQ.size(), -1.0);
+    const HourCapture capture{captureHour, o.captured.data(), nullptr};
+    o.stop = wavefront ? runCellEventWavefront(cell, upstream, rain, p, o.log, capture)
+                       : runCellEventByStep(cell, upstream, rain, p, o.log, capture);
     o.cell = std::move(cell);
     return o;
 }
@@ -110,8 +113,10 @@ TEST(NodeWavefront, RandomCellsMatchTheStepByStepLoop) {
         cell.dischargeSeries.assign(static_cast<std::size_t>(steps), 0.0f);
         const UpstreamSeries upstream = upstreamSeriesOf(grid, cell);
 
-        const Outcome expected = runWith(false, cell, upstream, rain, p);
-        const Outcome actual = runWith(true, cell, upstream, rain, p);
+        const int captureHour = pick(1, 24 * p.days);
+        const Outcome expected = runWith(false, cell, upstream, rain, p, captureHour);
+        const Outcome actual = runWith(true, cell, upstream, rain, p, captureHour);
+        EXPECT_TRUE(sameBits(actual.captured, expected.captured));
         EXPECT_EQ(actual.stop.stopped, expected.stop.stopped);
         EXPECT_EQ(actual.stop.hourSum, expected.stop.hourSum);
         EXPECT_EQ(seriesIndex(actual.stop.day, actual.stop.hour, actual.stop.step, p.stepsPerHour),

@@ -61,8 +61,9 @@ struct Message {
 // N+2..2N+1 channel nodes 1..N. Serial order is step, then position.
 class Wavefront {
 public:
-    Wavefront(Cell& cell, const UpstreamSeries& upstream, const RainGrid& rain, const ModelParams& params)
-        : cell_(cell), k_(waveConstants(cell)), params_(params), channel_(cell.kind == kChannelCell),
+    Wavefront(Cell& cell, const UpstreamSeries& upstream, const RainGrid& rain, const ModelParams& params,
+              const HourCapture& capture)
+        : cell_(cell), k_(waveConstants(cell)), params_(params), capture_(capture), channel_(cell.kind == kChannelCell),
           n_(cell.spaceSteps), last_(channel_ ? 2 * n_ + 1 : n_),
           steps_(static_cast<int64_t>(seriesLength(params.days, params.stepsPerHour))),
           tenMinutes_(600 % params.stepSeconds == 0 ? 600 / params.stepSeconds : 0) {
@@ -104,6 +105,7 @@ private:
     Cell& cell_;
     const WaveConstants k_;
     const ModelParams& params_;
+    const HourCapture& capture_;
     const bool channel_;
     const int n_;
     const int last_;  // the position whose value is the cell's outflow
@@ -318,6 +320,11 @@ void Wavefront::finish(Lane& lane) {
                 stopKey_ = key(t, last_ + 1);
                 stopStep_ = t;
                 hourStop_ = true;
+            } else if (capture_.cellValues != nullptr && capturesAfter(capture_, day, hour)) {
+                // Every position has finished step t, and no position is so far
+                // ahead that its ring lost it: the node arrays as they are after it.
+                writeBack(t);
+                captureCell(cell_, capture_.cellValues);
             }
         }
     }
@@ -507,7 +514,7 @@ EventStop Wavefront::run(std::string& log) {
 }  // namespace
 
 EventStop runCellEventWavefront(Cell& cell, const UpstreamSeries& upstream, const RainGrid& rain,
-                                const ModelParams& params, std::string& log) {
-    Wavefront wavefront(cell, upstream, rain, params);
+                                const ModelParams& params, std::string& log, const HourCapture& capture) {
+    Wavefront wavefront(cell, upstream, rain, params, capture);
     return wavefront.run(log);
 }

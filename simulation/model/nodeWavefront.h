@@ -20,4 +20,4 @@
 // runCellEvent's contract, for a slope or channel cell with spaceSteps >= 1.
 // Requires cpuHasAvx2Fma() (powLanes.h).
 EventStop runCellEventWavefront(Cell& cell, const UpstreamSeries& upstream, const RainGrid& rain,
-                                const ModelParams& params, std::string& log);
+                                const ModelParams& params, std::string& log, const HourCapture& capture = {});
