@@ -351,7 +351,7 @@ void resume(LaneEvent& e, const CellLanes& lanes, const double* r) {
 CellLanes::CellLanes(const RainGrid& r, const ModelParams& p, int lanes)
     : rain(r), params(p), tenMinutes(600 % p.stepSeconds == 0 ? 600 / p.stepSeconds : 0), count(lanes),
       events(static_cast<std::size_t>(lanes)), x(static_cast<std::size_t>(2 * lanes + 4)), y(x.size()),
-      result(x.size()) {}
+      result(x.size()), order(events.size()) {}
 
 CellLanes::~CellLanes() = default;
 
@@ -385,7 +385,7 @@ void addCellEvent(CellLanes& lanes, int64_t id, Cell& cell, const UpstreamSeries
 void runLanes(CellLanes& lanes, std::vector<LaneEnd>& ended) {
     const std::size_t endedBefore = ended.size();
     constexpr int kAwaits = static_cast<int>(Await::kEnded) + 1;
-    std::vector<int> order(lanes.events.size());
+    std::vector<int>& order = lanes.order;
     do {
         // Lanes that wait for the same thing one after the other: the processor
         // then foresees which way each lane goes on.
@@ -395,7 +395,7 @@ void runLanes(CellLanes& lanes, std::vector<LaneEnd>& ended) {
         for (int l = 0; l < static_cast<int>(lanes.events.size()); ++l)
             order[static_cast<std::size_t>(start[static_cast<int>(lanes.events[static_cast<std::size_t>(l)].await)]++)] = l;
         int asked = 0;
-        for (int l = 0; l < static_cast<int>(lanes.events.size()); ++l) {
+        for (const int l : order) {
             LaneEvent& e = lanes.events[static_cast<std::size_t>(l)];
             if (e.await == Await::kEnded) {
                 if (e.cell != nullptr) {  // an event of no steps

@@ -38,6 +38,7 @@ struct CellLanes {
     int busy = 0;                   // lanes holding an event
     // The powers asked for in a round, and their results.
     std::vector<double> x, y, result;
+    std::vector<int> order;  // the lanes grouped by what they wait for
 };
 
 // A cell's event that has ended, with the `id` it was added with.
