@@ -1,11 +1,9 @@
 #include "timeLoop.h"
 
-#include "cellLanes.h"
 #include "eventPlan.h"
 #include "inputError.h"
 #include "orderCache.h"
 #include "paramFile.h"
-#include "powLanes.h"
 #include "progressLine.h"
 #include "taskScheduler.h"
 
@@ -14,7 +12,6 @@
 #include <climits>
 #include <cstdio>
 #include <cmath>
-#include <map>
 #include <mutex>
 #include <new>
 #include <ostream>
@@ -277,41 +274,27 @@ void shareTaskEnd(LoopRun& run, int32_t t, TaskEnd end, bool lowered, const std:
     if (now) sendEnds(run);
 }
 
-// What follows a computed task: its end, as runTask records it.
-TaskEnd computedEnd(LoopRun& run, int32_t t, const std::function<std::string()>& compute, std::string& failure,
-                    bool& lowered) {
-    TaskEnd end = TaskEnd::kDone;
-    try {
-        failure = compute();
-        if (!failure.empty()) end = TaskEnd::kFailed;
-    } catch (const std::bad_alloc&) {
-        end = TaskEnd::kOutOfMemory;
-    } catch (const std::length_error&) {
-        end = TaskEnd::kOutOfMemory;
-    }
-    if (end != TaskEnd::kDone) lowered = lowerFirstFailed(run, run.plan.tasks[static_cast<std::size_t>(t)].entry);
-    return end;
-}
-
-void endTask(LoopRun& run, int32_t t, TaskEnd end, bool lowered, std::string& log, std::string& failure);
-
 // The body of task t on a worker thread.
 void runTask(LoopRun& run, int32_t t) {
     const CellTask& task = run.plan.tasks[static_cast<std::size_t>(t)];
     if (task.remote) return;  // its series has arrived (or the news that none will)
-    TaskEnd end = TaskEnd::kFailed;  // skipped: never printed, as the console stops before it
+    TaskEnd end = TaskEnd::kDone;
     bool lowered = false;
     std::string log, failure;
     // After a failure only the cells before it in calculation order still matter.
-    if (task.entry < run.firstFailedEntry.load())
-        end = computedEnd(run, t, [&] { return computeTask(run, t, log); }, failure, lowered);
-    endTask(run, t, end, lowered, log, failure);
-}
-
-// Task t has ended (`lowered`: its failure is the first known so far): its
-// series to other processes, the series it read released, its text printed.
-void endTask(LoopRun& run, int32_t t, TaskEnd end, bool lowered, std::string& log, std::string& failure) {
-    const CellTask& task = run.plan.tasks[static_cast<std::size_t>(t)];
+    if (task.entry < run.firstFailedEntry.load()) {
+        try {
+            failure = computeTask(run, t, log);
+            if (!failure.empty()) end = TaskEnd::kFailed;
+        } catch (const std::bad_alloc&) {
+            end = TaskEnd::kOutOfMemory;
+        } catch (const std::length_error&) {
+            end = TaskEnd::kOutOfMemory;
+        }
+        if (end != TaskEnd::kDone) lowered = lowerFirstFailed(run, task.entry);
+    } else {
+        end = TaskEnd::kFailed;  // skipped: never printed, as the console stops before it
+    }
     if (run.peers != nullptr) shareTaskEnd(run, t, end, lowered, log, failure);
     // A finished reader may free what it read; a series nobody reads goes at once.
     const Cell& cell = run.grid.cell(task.cell);
@@ -330,76 +313,6 @@ void endTask(LoopRun& run, int32_t t, TaskEnd end, bool lowered, std::string& lo
         ++run.finished;
     }
     printFinishedPrefix(run);
-}
-
-// Cell events side by side in each worker (several lanes of powers per group of four).
-constexpr int kLanes = 16;
-
-// Whether task t's event runs in lanes: a slope or channel cell of this
-// process, before any failure, with the four-lane power in vectors.
-bool runsInLane(LoopRun& run, int32_t t) {
-    const CellTask& task = run.plan.tasks[static_cast<std::size_t>(t)];
-    if (task.remote || task.entry >= run.firstFailedEntry.load()) return false;
-    const Cell& cell = run.grid.cell(task.cell);
-    return (cell.kind == kSlopeCell || cell.kind == kChannelCell) && cell.spaceSteps > 0 && vectorPowAvailable();
-}
-
-// Puts task t's event into a lane, its log kept in `logs`. False if its
-// series cannot be given (runTask then reports that).
-bool startInLane(LoopRun& run, CellLanes& lanes, int32_t t, std::map<int32_t, std::string>& logs) {
-    const CellTask& task = run.plan.tasks[static_cast<std::size_t>(t)];
-    Cell& cell = run.grid.cell(task.cell);
-    try {
-        if (cell.dischargeSeries.empty()) cell.dischargeSeries.assign(run.zeros.size(), 0.0f);
-    } catch (const std::bad_alloc&) {
-        return false;
-    } catch (const std::length_error&) {
-        return false;
-    }
-    const HourCapture capture = run.capture != nullptr ? captureInto(*run.capture, task.cell, cell.kind) : HourCapture{};
-    addCellEvent(lanes, t, cell, inputsOf(run, task), logs[t], capture);
-    return true;
-}
-
-// Task `first` and, while it runs in lanes, more ready tasks beside it: each
-// is ended and reported to `queue` as soon as its event ends. Tasks that do
-// not run in lanes run on their own.
-void runTasks(LoopRun& run, int32_t first, const TaskQueue& queue) {
-    if (!runsInLane(run, first)) {
-        runTask(run, first);
-        queue.finish(first);
-        return;
-    }
-    CellLanes lanes(run.rain, run.params, kLanes);
-    std::map<int32_t, std::string> logs;
-    std::vector<LaneEnd> ended;
-    for (int32_t t = first;;) {
-        for (; t >= 0; t = hasFreeLane(lanes) ? queue.takeReady() : -1) {
-            if (!runsInLane(run, t) || !startInLane(run, lanes, t, logs)) {
-                runTask(run, t);
-                queue.finish(t);
-            }
-        }
-        if (isEmpty(lanes)) return;
-        ended.clear();
-        runLanes(lanes, ended);
-        for (const LaneEnd& e : ended) {
-            const int32_t done = static_cast<int32_t>(e.id);
-            const CellTask& task = run.plan.tasks[static_cast<std::size_t>(done)];
-            std::string& log = logs[done];
-            std::string failure;
-            bool lowered = false;
-            const TaskEnd end = computedEnd(run, done, [&] {
-                if (e.stop.stopped) return nonFiniteMessage(run.grid, task.cell, e.stop);
-                run.cellFinished(task.cell, run.grid.cell(task.cell).dischargeSeries);
-                return std::string();
-            }, failure, lowered);
-            endTask(run, done, end, lowered, log, failure);
-            logs.erase(done);
-            queue.finish(done);
-        }
-        t = queue.takeReady();
-    }
 }
 
 // Process 0: the end records of another process.
@@ -497,7 +410,7 @@ void runTimeLoop(CellGrid& grid, const CalcOrder& order, const std::vector<int32
             if (idle && peers->peers.rank != 0) sendEnds(run);
         };
     }
-    runTaskGraph(run.plan.graph, threads, [&](int32_t t, const TaskQueue& queue) { runTasks(run, t, queue); }, poll);
+    runTaskGraph(run.plan.graph, threads, [&](int32_t t) { runTask(run, t); }, poll);
     if (peers != nullptr) finishWithPeers(run);
     printFinishedPrefix(run);  // the trailing group lines of an order without tasks
     if (progress != nullptr) clearProgress(*progress);

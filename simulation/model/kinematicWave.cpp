@@ -10,11 +10,13 @@ namespace {
 // term alone would give; returns dq/dh at the final depth, or NaN if the
 // iteration leaves the finite numbers.
 double surfaceCelerity(const Cell& cell, const WaveConstants& k, double q, std::string& log) {
-    double h = cell.da + std::pow((q - k.qsat) / cell.slopeAlpha, k.invM);
+    const double m = cell.kinExponent;
+    const double alpha = cell.slopeAlpha;
+    double h = cell.da + std::pow((q - k.qsat) / alpha, k.invM);
     double p = std::pow(h - cell.da, k.mMinus1);
-    double qc = surfaceDischarge(cell, p, h);
+    double qc = alpha * p * (h - cell.da) + (h - cell.dm) * cell.va + cell.vcdc;
     for (int count = 0;; ++count) {
-        const double derivative = surfaceDerivative(cell, p);
+        const double derivative = alpha * m * p + cell.va;
         // Zero only with va = 0 at h = da, where q = 0 is met exactly: keep h
         // (the celerity 0 below then takes the slope minimum).
         if (derivative == 0.0) break;
@@ -23,7 +25,7 @@ double surfaceCelerity(const Cell& cell, const WaveConstants& k, double q, std::
         // has no real value; da is the bottom of the surface regime.
         if (h < cell.da) h = cell.da;
         p = std::pow(h - cell.da, k.mMinus1);
-        const double qn = surfaceDischarge(cell, p, h);
+        const double qn = alpha * p * (h - cell.da) + (h - cell.dm) * cell.va + cell.vcdc;
         if (!std::isfinite(qn)) return std::numeric_limits<double>::quiet_NaN();
         if (std::fabs(qn - qc) < k.slopeTolerance) break;
         qc = qn;
@@ -32,7 +34,7 @@ double surfaceCelerity(const Cell& cell, const WaveConstants& k, double q, std::
             break;
         }
     }
-    return surfaceDerivative(cell, p);
+    return alpha * m * p + cell.va;
 }
 
 }  // namespace
@@ -139,7 +141,9 @@ bool stepChannel(Cell& cell, const WaveConstants& k, const UpstreamSeries& upstr
                  std::string& log) {
     const double qs = solveSlope(cell, k, 0.0, cell.lateralInflow, log);
     if (!std::isfinite(qs)) return false;
-    const double qlat = channelLateralInflow(cell, qs);
+    // Slope outflow per unit slope area, times the cell area, over the channel length.
+    const double qlat = qs / cell.slopeWidth / cell.slopeLength * static_cast<double>(cell.dy) *
+                        static_cast<double>(cell.dx) / cell.flowLength;
 
     const int n = cell.spaceSteps;
     const double dt = k.dt;

@@ -57,23 +57,6 @@ inline double weightedUpdate(double theta, double c, double dt, double dx, doubl
            (theta * c * dt / dx + 1.0);
 }
 
-// Surface regime of the slope at depth h, with p = (h - da)^(m - 1): the
-// discharge per unit width alpha p (h - da) + (h - dm) va + vcdc, and its
-// derivative dq/dh = alpha m p + va. Evaluated left to right, as written.
-inline double surfaceDischarge(const Cell& cell, double p, double h) {
-    return cell.slopeAlpha * p * (h - cell.da) + (h - cell.dm) * cell.va + cell.vcdc;
-}
-inline double surfaceDerivative(const Cell& cell, double p) {
-    return cell.slopeAlpha * cell.kinExponent * p + cell.va;
-}
-
-// The slope's outflow qs (m3/s) as the channel's lateral inflow per unit
-// length: per unit slope area, times the cell area, over the channel length.
-inline double channelLateralInflow(const Cell& cell, double qs) {
-    return qs / cell.slopeWidth / cell.slopeLength * static_cast<double>(cell.dy) * static_cast<double>(cell.dx) /
-           cell.flowLength;
-}
-
 // Values of a cell's step that depend only on its parameters. Computed once
 // when the cell's event starts; each is exactly the double that the step's
 // formulas would compute in place, so hoisting them changes no bit.

@@ -50,14 +50,6 @@ void pow4(const double x[4], const double y[4], double out[4]) {
     for (int lane = 0; lane < 4; ++lane) out[lane] = std::pow(x[lane], y[lane]);
 }
 
-void powBatch(const double* x, const double* y, double* out, int count) {
-    if (vectorPowAvailable()) {
-        powBatchAvx2(x, y, out, count);
-        return;
-    }
-    for (int i = 0; i < count; ++i) out[i] = std::pow(x[i], y[i]);
-}
-
 void pow4(const double x[4], double y, double out[4]) {
     const double ys[4] = {y, y, y, y};
     pow4(x, ys, out);

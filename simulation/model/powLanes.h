@@ -24,11 +24,6 @@ void pow4(const double x[4], const double y[4], double out[4]);
 // all lanes (an exponent of the cell such as 1/m or beta - 1).
 void pow4(const double x[4], double y, double out[4]);
 
-// out[i] = std::pow(x[i], y[i]) for i < count, bit for bit; count must be a
-// multiple of 4. The groups of four are independent, so the processor works
-// on several of them at once: the way to take many unrelated powers.
-void powBatch(const double* x, const double* y, double* out, int count);
-
 // Whether the processor has AVX2 and FMA (the vector path's instructions).
 bool cpuHasAvx2Fma();
 
@@ -36,4 +31,3 @@ bool cpuHasAvx2Fma();
 // for the self-test and the validation programs, which check it against
 // std::pow.
 void pow4Avx2(const double x[4], const double y[4], double out[4]);
-void powBatchAvx2(const double* x, const double* y, double* out, int count);

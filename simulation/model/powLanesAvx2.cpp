@@ -12,9 +12,6 @@
 void pow4Avx2(const double x[4], const double y[4], double out[4]) {
     for (int lane = 0; lane < 4; ++lane) out[lane] = std::pow(x[lane], y[lane]);
 }
-void powBatchAvx2(const double* x, const double* y, double* out, int count) {
-    for (int i = 0; i < count; ++i) out[i] = std::pow(x[i], y[i]);
-}
 #else
 #include "powLanesKernel.h"
 
@@ -22,11 +19,5 @@ __m256d pow4(__m256d x, __m256d y) { return powKernel::powLanes(x, y); }
 
 void pow4Avx2(const double x[4], const double y[4], double out[4]) {
     _mm256_storeu_pd(out, pow4(_mm256_loadu_pd(x), _mm256_loadu_pd(y)));
-}
-
-// The power function inline, so that the groups overlap in the processor.
-__attribute__((flatten)) void powBatchAvx2(const double* x, const double* y, double* out, int count) {
-    for (int i = 0; i < count; i += 4)
-        _mm256_storeu_pd(out + i, powKernel::powLanes(_mm256_loadu_pd(x + i), _mm256_loadu_pd(y + i)));
 }
 #endif
