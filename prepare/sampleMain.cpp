@@ -2,6 +2,7 @@
 //   makeSampleBasin dem FILE.asc [COLS ROWS]   writes the sample DEM (default 120 x 100)
 //   makeSampleBasin inputs DIR [COLS ROWS]     after prepareTopography -o DIR FILE.asc:
 //                                              parameter file, storm, dam and reservoir
+//   makeSampleBasin ensemble DIR [COLS ROWS]   after inputs: ten storm members in DIR/input/ensemble/
 //   makeSampleBasin --help | --version
 
 #include "consoleProgram.h"
@@ -21,9 +22,14 @@ namespace {
 const char* const kUsage =
     "Usage: makeSampleBasin dem FILE.asc [COLS ROWS]\n"
     "       makeSampleBasin inputs DIR [COLS ROWS]\n"
+    "       makeSampleBasin ensemble DIR [COLS ROWS]\n"
     "       makeSampleBasin --help | --version\n"
     "The first writes the sample DEM; prepare it with prepareTopography -o DIR FILE.asc,\n"
-    "then the second writes the parameter file, the storm, the dam and the reservoir into DIR.\n";
+    "then the second writes the parameter file, the storm, the dam and the reservoir into DIR,\n"
+    "and the third ten members of the storm (moved, shifted in time and scaled) for runEnsemble.\n";
+
+// Members of the sample's ensemble.
+constexpr int kSampleMembers = 10;
 
 int32_t gridSize(const char* text) {
     int32_t value = 0;
@@ -55,6 +61,8 @@ int main(int argc, char** argv) {
                 writeFileAtomically(path, text.str());
             } else if (stage == "inputs") {
                 writeSampleInputs(path, ncols, nrows, out);
+            } else if (stage == "ensemble") {
+                writeSampleEnsemble(path, ncols, nrows, kSampleMembers, out);
             } else {
                 throw InputError(kUsage);
             }

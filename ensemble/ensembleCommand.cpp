@@ -1,0 +1,123 @@
+#include "ensembleCommand.h"
+
+#include "dischargeFiles.h"
+#include "ensembleInputs.h"
+#include "ensembleNetcdf.h"
+#include "ensembleProducts.h"
+#include "ensembleRun.h"
+#include "eventPlan.h"
+#include "inputError.h"
+#include "temporaryFile.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <filesystem>
+#include <memory>
+#include <ostream>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+// "./output/ensemble/007/": where member 7's discharge files go.
+std::string memberDirectory(std::size_t member) {
+    char name[48];
+    std::snprintf(name, sizeof name, "./output/ensemble/%03zu/", member);
+    return name;
+}
+
+// The event's calendar: input/event.txt of prepareRainfall, else the first
+// record of a text rainfall, else none.
+EventStart eventStart(const Event& event) {
+    EventStart start = findEventStart("", 2, ".");
+    if (!start.start) start = findEventStart("", event.params.rainFormat, ".");
+    if (!start.start) start.source = "unknown: times count minutes since the start of the event";
+    return start;
+}
+
+// Opens one set of discharge files per member under output/ensemble/MMM/,
+// creating the directories; a directory that cannot be made is an InputError.
+std::vector<std::unique_ptr<DischargeFiles>> openMemberFiles(const Event& event, std::size_t members) {
+    std::vector<std::unique_ptr<DischargeFiles>> files;
+    // Batches share the room runoffSim gives one set of files.
+    const std::size_t batchBytes =
+        std::max<std::size_t>(std::size_t{1} << 18, dischargeBatchBytes(event.grid.cellCount()) / members);
+    for (std::size_t m = 0; m < members; ++m) {
+        const std::string dir = memberDirectory(m);
+        std::error_code ec;
+        fs::create_directories(dir, ec);
+        if (ec) throw InputError("Error: " + dir + " cannot be created: " + ec.message() + ".\n");
+        files.push_back(std::make_unique<DischargeFiles>());
+        openDischargeFiles(*files.back(), event.grid, event.riverNumList, event.params, batchBytes, dir);
+    }
+    return files;
+}
+
+std::size_t computedCells(const Event& event) {
+    std::size_t count = 0;
+    for (std::size_t i = 0; i < event.grid.cellCount(); ++i)
+        count += computesCell(event.grid.cell(static_cast<int32_t>(i)), event.riverNumList) ? 1 : 0;
+    return count;
+}
+
+}  // namespace
+
+int runEnsembleProgram(const EnsembleOptions& options, std::ostream& out, std::ostream& err) {
+    if (!options.initialState.empty())
+        throw InputError("Error: --initial-state is not available in this build.\n");
+    const Event event = loadEvent(".", LoadOptions{false});
+    const ModelParams& p = event.params;
+    const std::vector<std::string> paths = findMemberFiles();
+    const std::vector<Threshold> thresholds = readThresholds(event, options.thresholds);
+    const std::vector<SeriesSite> sites = seriesSites(event, options.points);
+    const EventStart start = eventStart(event);
+    std::error_code ec;
+    if (!fs::is_directory("./output/", ec)) throw InputError("Error: the directory ./output/ does not exist.\n");
+    const std::vector<RainGrid> members = readMembers(event, paths);
+    out << "Project: " << p.ncols << " x " << p.nrows << " cells, " << computedCells(event) << " computed, "
+        << p.days << (p.days == 1 ? " day" : " days") << " of " << p.stepSeconds << " s steps\n"
+        << "Members: " << members.size() << " in " << kMembersDir << '\n';
+    out.flush();
+
+    std::vector<std::unique_ptr<DischargeFiles>> files;
+    if (options.memberFiles) files = openMemberFiles(event, members.size());
+    EnsembleSetup setup;
+    setup.threads = options.threads;
+    for (const Threshold& t : thresholds) setup.thresholds.push_back(&t.cells);
+    for (const SeriesSite& s : sites) setup.seriesCells.push_back(s.cell);
+    setup.memberFiles = &files;
+    const MemberResults results = runMembers(event, members, setup);
+
+    for (std::size_t m = 0; m < results.stops.size(); ++m) {
+        if (results.stops[m].stopped) err << "Member " << m << " (" << paths[m] << ") stopped: " << results.stops[m].message;
+    }
+    err.flush();
+    const EnsembleProducts products = makeProducts(event, results, thresholds, sites.size());
+    if (products.counted.empty()) throw InputError("Error: every member stopped; nothing is written.\n");
+
+    out << "Write " << kEnsembleFile << '\n';
+    TemporaryFile file(kEnsembleFile);
+    writeEnsembleNetcdf(EnsembleFile{event, start, paths, thresholds, sites, results, products}, file.path,
+                        kEnsembleFile);
+    file.commit();
+    for (std::size_t m = 0; m < files.size(); ++m) {
+        if (results.stops[m].stopped) continue;  // its temporary files go with it, as in runoffSim
+        closeDischargeFiles(*files[m]);
+        for (int k = 0; k < 3; ++k) {
+            if (!commitDischargeFile(*files[m], k))
+                throw InputError("Error: " + files[m]->files[static_cast<std::size_t>(k)].path + " could not be written.\n");
+        }
+        out << "Write " << memberDirectory(m) << " (the three discharge files of member " << m << ")\n";
+    }
+    out << "Members counted: " << products.counted.size() << " of " << members.size() << '\n';
+    for (std::size_t t = 0; t < thresholds.size(); ++t) {
+        const std::vector<int32_t>& count = products.thresholds[t].count;
+        const int32_t most = count.empty() ? 0 : *std::max_element(count.begin(), count.end());
+        std::size_t cells = 0;
+        for (const int32_t c : count) cells += c * 2 >= static_cast<int32_t>(products.counted.size()) && c > 0 ? 1 : 0;
+        out << "Threshold " << thresholds[t].name << " (" << thresholds[t].source << "): exceeded by up to "
+            << std::max(most, 0) << " members; " << cells << " cells with a probability of 50 % or more\n";
+    }
+    out.flush();
+    return 0;
+}
