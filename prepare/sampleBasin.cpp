@@ -13,6 +13,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iomanip>
+#include <limits>
 #include <ostream>
 #include <sstream>
 
@@ -305,6 +306,9 @@ struct StormChange {
     double dx = 0.0, dy = 0.0, hours = 0.0, factor = 1.0;
 };
 
+// Cells of accumulation from which a cell counts as a river for the flood level.
+constexpr int32_t kRiverCells = 20;
+
 StormChange stormChange(int m, int members) {
     if (m == 0) return {};
     const double pi = std::acos(-1.0);
@@ -348,6 +352,9 @@ void writeSampleEnsemble(const std::string& projectDir, int32_t ncols, int32_t n
     namespace fs = std::filesystem;
     const DemGrid grid = makeSampleDem(ncols, nrows);
     const ModelParams params = sampleParams(grid);
+    const std::string topo = projectDir + "/topoData/";
+    const std::vector<int32_t> flowAcc = readIntRaster(topo + "flowAcc.bin", nrows, ncols);
+    const std::vector<int32_t> riverNum = readIntRaster(topo + "riverNum.bin", nrows, ncols);
     const fs::path dir = fs::path(projectDir) / "input" / "ensemble";
     std::error_code ec;
     if (!fs::is_directory(fs::path(projectDir) / "input", ec))
@@ -361,6 +368,21 @@ void writeSampleEnsemble(const std::string& projectDir, int32_t ncols, int32_t n
         std::snprintf(name, sizeof name, "rain.%03d.bin", m);
         writeFileAtomically((dir / name).string(), memberFrames(params, grid, stormChange(m, members)));
     }
+
+    // A flood level for every river cell: 0.6 m3/s per km2 of the area upstream,
+    // about what the sample storm's peaks reach; no level on the hillslopes.
+    const double cellKm2 = params.scale * 30.9 * params.scale * 30.9 * std::cos(35.3 / 180.0 * std::acos(-1.0)) / 1e6;
+    DemGrid levels = grid;
+    for (std::size_t i = 0; i < levels.size(); ++i) {
+        levels.elevation[i] = riverNum[i] >= 0 && flowAcc[i] >= kRiverCells
+                                  ? static_cast<float>(0.6 * flowAcc[i] * cellKm2)
+                                  : std::numeric_limits<float>::quiet_NaN();
+    }
+    std::ostringstream text;
+    writeDemGrid(text, levels, 2);
+    const std::string levelPath = projectDir + "/input/floodLevel.asc";
+    out << "Write " << levelPath << '\n';
+    writeFileAtomically(levelPath, text.str());
 }
 
 void writeSampleInputs(const std::string& projectDir, int32_t ncols, int32_t nrows, std::ostream& out) {

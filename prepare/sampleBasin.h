@@ -61,7 +61,10 @@ void writeSampleInputs(const std::string& projectDir, int32_t ncols, int32_t nro
 // "input/rain10min.dat" itself; the others move it by up to a tenth of the
 // study area, start it up to three hours earlier or later and scale it by 0.6
 // to 1.4, all fixed by the member number. An earlier "input/ensemble/" is
-// replaced. Announces the directory on `out`.
+// replaced. Also writes "input/floodLevel.asc", a threshold grid for
+// runEnsemble: 0.6 m3/s per km2 of upstream area on the river cells
+// (accumulation of 20 or more), NODATA elsewhere. Requires the topography of
+// makeSampleDem(ncols, nrows). Announces each file on `out`.
 void writeSampleEnsemble(const std::string& projectDir, int32_t ncols, int32_t nrows, int members, std::ostream& out);
 
 // The sample's parameter values for `grid`: the starting values with two
