@@ -11,6 +11,7 @@
 #include <mpi.h>
 #include <sched.h>
 
+#include <csignal>
 #include <iostream>
 #include <new>
 #include <stdexcept>
@@ -99,6 +100,9 @@ int run(int argc, char** argv, int rank) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    // A file size limit (ulimit -f) then fails the write that passes it, which
+    // is reported and cleaned up like a full disk, instead of killing the program.
+    std::signal(SIGXFSZ, SIG_IGN);
     int provided = 0;
     MPI_Init_thread(&argc, &argv, MPI_THREAD_SERIALIZED, &provided);
     int rank = 0;

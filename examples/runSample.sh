@@ -169,7 +169,7 @@ hydrograph="$sample/output/${mouthColumn}-${mouthRow}_hourlyMeanDischarge.dat"
 awk '$2 > peak { peak = $2; at = $1 } END { printf "Peak hourly mean discharge: %s m3/s in the hour ending at minute %s\n", peak, at }' \
     "$hydrograph"
 
-# --- 4. Results for GIS, xarray and a gauge ------------------------------------
+# --- 4. Results for GIS, xarray, a gauge and the browser -----------------------
 if $installed; then
     plotHydrograph="$(command -v plotHydrograph || true)"
     exportResults="$(command -v exportResults || true)"
@@ -188,13 +188,13 @@ if [ -n "$plotHydrograph" ]; then
 fi
 netcdf=""
 if [ -n "$exportResults" ] && [ -x "$exportResults" ]; then
-    step "CF NetCDF and GeoTIFF maps"
-    # --geotiff only where the build found GDAL.
-    if "$exportResults" --help | grep -q "built without GDAL"; then
-        run_logged "$sample" exportResults.log "$exportResults"
-    else
-        run_logged "$sample" exportResults.log "$exportResults" --geotiff
+    step "CF NetCDF, GeoTIFF maps and the viewer page"
+    # --geotiff only where the build found GDAL; the page shows the synthetic gauge with its scores.
+    exportOptions=(--html --observed "$mouthColumn" "$mouthRow" "$gauge")
+    if ! "$exportResults" --help | grep -q "built without GDAL"; then
+        exportOptions+=(--geotiff)
     fi
+    run_logged "$sample" exportResults.log "$exportResults" "${exportOptions[@]}"
     cat "$sample/exportResults.log"
     netcdf="$sample/output/discharge.nc"
 fi
@@ -257,6 +257,7 @@ Discharge grids     $sample/output/*.bin (float32 frames, south row first; see R
 Rainfall total      $sample/output/totalRainDistribution.asc
 EOF
 if [ -n "$netcdf" ]; then
+    echo "Viewer page         $sample/output/viewer.html (open it in a browser; works offline)"
     echo "NetCDF (CF-1.8)     $netcdf (xarray, QGIS, Panoply, ncview)"
     if [ -e "$sample/output/peakDischarge.tif" ]; then
         echo "GeoTIFF maps        $sample/output/peakDischarge.tif, peakTime.tif, totalRain.tif"

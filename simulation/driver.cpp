@@ -23,6 +23,7 @@
 
 #include <algorithm>
 #include <functional>
+#include <iostream>
 #include <mutex>
 #include <optional>
 #include <sstream>
@@ -188,25 +189,30 @@ void setUpCells(Run& run) {
     out.flush();
 }
 
+// A run whose results cannot be written stops before the long loop, not
+// after: the directories of the results take files, the disk has room for
+// them beside the results they replace, and the discharge files, filled while
+// the cells finish, are made at full size under their temporary names.
+void prepareOutputs(Run& run) {
+    requireResultDirectories(!run.dams.empty(), !run.reservoirs.empty());
+    requireDiskSpace(outputBytes(run.params, run.dams.size() + run.reservoirs.size()), writableBytes("./output/"),
+                     "./output/");
+    openDischargeFiles(run.files, run.grid, run.riverNumList, run.params, 0);
+    requireDischargeFiles(run.files);
+}
+
 // The rainfall series, the dams and the reservoirs; then the room for the
 // results and the discharge files the loop fills.
 void readEventInputs(Run& run) {
     run.step([&] {
-        if (run.readsRainfall) readRainfall(run.rain, run.params, run.out);
+        // A rainfall file shorter than the event is said once, beside the console.
+        std::ostream* warnings = run.first && !run.inProcess ? &std::cerr : nullptr;
+        if (run.readsRainfall) readRainfall(run.rain, run.params, run.out, warnings);
         run.dams = readDams(run.grid, run.riverNumList, run.params, run.out);
         run.reservoirs = readReservoirs(run.grid, run.riverNumList, run.params, run.out);
         run.out.flush();
         if (!run.first || run.inProcess) return;
-        // A run whose results cannot be written stops before the long loop, not after.
-        requireDiskSpace(outputBytes(run.params, run.dams.size() + run.reservoirs.size()),
-                         writableBytes("./output/", {"./output/discharge10minSnapshot.bin",
-                                                     "./output/discharge10minMean.bin",
-                                                     "./output/dischargeHourlyMean.bin",
-                                                     "./output/totalRainDistribution.asc"}),
-                         "./output/");
-        // The discharge files are filled while the cells finish, under temporary
-        // names that only a complete run turns into the real ones.
-        openDischargeFiles(run.files, run.grid, run.riverNumList, run.params, 0);
+        prepareOutputs(run);
     });
 }
 
@@ -275,16 +281,24 @@ void runEvent(Run& run, const RunOptions& options) {
     run.out.flush();
 }
 
-// The outputs; false when a discharge file could not be written.
-bool writeResults(Run& run) {
-    bool written = true;
-    if (run.first) {
-        written = writeOutputs(run.files, run.grid, run.rain, run.params, run.dams, run.reservoirs, run.out);
-    } else {
-        // The tables of the dams and reservoirs this process computed.
-        writeDamTables(run.dams, run.grid, run.params, run.out);
-        writeReservoirTables(run.reservoirs, run.grid, run.params, run.out);
+// Process 0 gets the tables of the dams and reservoirs that every process
+// computed, to write them with the other results, all or none.
+void gatherTables(Peers& peers, std::vector<TableFile>& dams, std::vector<TableFile>& reservoirs) {
+    const std::vector<std::string> texts = gatherAtFirst(peers, packTables(dams) + packTables(reservoirs));
+    for (std::size_t from = 1; from < texts.size(); ++from) {
+        std::size_t at = 0;
+        unpackTables(texts[from], at, dams);
+        unpackTables(texts[from], at, reservoirs);
     }
+}
+
+// The outputs; false when any could not be written.
+bool writeResults(Run& run) {
+    std::vector<TableFile> dams = damTables(run.dams, run.grid, run.params);
+    std::vector<TableFile> reservoirs = reservoirTables(run.reservoirs, run.grid, run.params);
+    if (run.share != nullptr) gatherTables(run.share->peers, dams, reservoirs);
+    bool written = true;
+    if (run.first) written = writeOutputs(run.files, run.grid, run.rain, run.params, dams, reservoirs, run.out);
     run.out.flush();
     // Every process has written what it had to; process 0 alone knows whether the files are good.
     if (run.share != nullptr) written = run.share->peers.minimum(run.first ? (written ? 1 : 0) : 1) == 1;

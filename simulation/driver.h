@@ -45,9 +45,10 @@ struct RunShare {
 // With `share`, this is one process of a distributed run: it holds and
 // computes its share of the grid, and every process takes each step of the
 // sequence together (agreeOrStop). Process 0 prints, writes the caches of
-// "./temp/" (the others read them after it), the discharge files (the others
-// send it their cells' values) and the rainfall total; each process writes
-// the tables of its dams and reservoirs. The others print nothing to `out`
+// "./temp/" (the others read them after it) and every result: the others send
+// it their cells' values for the discharge files and the tables of their dams
+// and reservoirs, so that one process puts all results in place together.
+// The others print nothing to `out`
 // and throw an empty message where the run stops. Process 0's console and
 // every file are those of the run without a share.
 int runSimulation(std::ostream& out, const RunOptions& options, RunShare* share = nullptr);

@@ -61,3 +61,7 @@ T takeValue(const std::vector<char>& bytes, std::size_t& at) {
 // (its own first), or std::bad_alloc if that one ran out of memory; the
 // others throw an InputError with an empty message, printing nothing.
 void agreeOrStop(Peers& peers, const std::function<void()>& step);
+
+// Every process calls it with its text; process 0 gets every process's text in
+// process order (its own first), the others an empty list.
+std::vector<std::string> gatherAtFirst(Peers& peers, const std::string& text);
