@@ -7,9 +7,10 @@
 #include "ensembleRun.h"
 #include "eventPlan.h"
 #include "inputError.h"
-#include "temporaryFile.h"
+#include "resultFiles.h"
 
 #include <algorithm>
+#include <cstring>
 #include <cstdio>
 #include <filesystem>
 #include <memory>
@@ -49,6 +50,9 @@ std::vector<std::unique_ptr<DischargeFiles>> openMemberFiles(const Event& event,
         if (ec) throw InputError("Error: " + dir + " cannot be created: " + ec.message() + ".\n");
         files.push_back(std::make_unique<DischargeFiles>());
         openDischargeFiles(*files.back(), event.grid, event.riverNumList, event.params, batchBytes, dir);
+        // A disk without room for them shows now, not after the members have run.
+        const FileFailure failure = dischargeFailure(*files.back());
+        if (failure.error != 0) throw InputError("Error: " + failureText(failure) + ".\n");
     }
     return files;
 }
@@ -71,8 +75,8 @@ int runEnsembleProgram(const EnsembleOptions& options, std::ostream& out, std::o
     const std::vector<Threshold> thresholds = readThresholds(event, options.thresholds);
     const std::vector<SeriesSite> sites = seriesSites(event, options.points);
     const EventStart start = eventStart(event);
-    std::error_code ec;
-    if (!fs::is_directory("./output/", ec)) throw InputError("Error: the directory ./output/ does not exist.\n");
+    if (const int error = probeDirectory("./output/"))
+        throw InputError("Error: no result can be written into ./output/: " + std::string(std::strerror(error)) + ".\n");
     const std::vector<RainGrid> members = readMembers(event, paths);
     out << "Project: " << p.ncols << " x " << p.nrows << " cells, " << computedCells(event) << " computed, "
         << p.days << (p.days == 1 ? " day" : " days") << " of " << p.stepSeconds << " s steps\n"
@@ -95,20 +99,32 @@ int runEnsembleProgram(const EnsembleOptions& options, std::ostream& out, std::o
     const EnsembleProducts products = makeProducts(event, results, thresholds, sites.size());
     if (products.counted.empty()) throw InputError("Error: every member stopped; nothing is written.\n");
 
+    // The file and every finished member's discharge files take their names
+    // together, or none does.
+    std::vector<PendingFile> pending = {{kEnsembleFile, std::string(kEnsembleFile) + ".partial"}};
     out << "Write " << kEnsembleFile << '\n';
-    TemporaryFile file(kEnsembleFile);
-    writeEnsembleNetcdf(EnsembleFile{event, start, paths, thresholds, sites, results, products}, file.path,
-                        kEnsembleFile);
-    file.commit();
+    FileFailure failure;
     for (std::size_t m = 0; m < files.size(); ++m) {
         if (results.stops[m].stopped) continue;  // its temporary files go with it, as in runoffSim
         closeDischargeFiles(*files[m]);
-        for (int k = 0; k < 3; ++k) {
-            if (!commitDischargeFile(*files[m], k))
-                throw InputError("Error: " + files[m]->files[static_cast<std::size_t>(k)].path + " could not be written.\n");
-        }
+        if (failure.error == 0) failure = dischargeFailure(*files[m]);
+        for (const DischargeFiles::File& f : files[m]->files) pending.push_back({f.path, f.temporary});
         out << "Write " << memberDirectory(m) << " (the three discharge files of member " << m << ")\n";
     }
+    try {
+        writeEnsembleNetcdf(EnsembleFile{event, start, paths, thresholds, sites, results, products},
+                            pending.front().temporary, kEnsembleFile);
+    } catch (const InputError&) {
+        removeTemporaries(pending);
+        throw;
+    }
+    if (failure.error == 0) failure = replaceTogether(pending);
+    else removeTemporaries(pending);
+    for (std::size_t m = 0; m < files.size(); ++m) {
+        if (results.stops[m].stopped) continue;
+        for (DischargeFiles::File& file : files[m]->files) file.temporary.clear();  // renamed or removed
+    }
+    if (failure.error != 0) throw InputError("Error: " + failureText(failure) + ".\n");
     out << "Members counted: " << products.counted.size() << " of " << members.size() << '\n';
     for (std::size_t t = 0; t < thresholds.size(); ++t) {
         const std::vector<int32_t>& count = products.thresholds[t].count;
