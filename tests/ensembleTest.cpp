@@ -189,7 +189,11 @@ RunResult runEnsemble(const std::vector<std::string>& args, std::string* errors 
 }
 
 TEST(EnsembleRun, EachMemberIsRunoffSimsRunAndTheProductsFollowFromTheFiles) {
-    for (uint64_t seed = 1; seed <= 10; ++seed) {
+    // Small events with every feature: reservoirs, dams of each kind (60: one
+    // of an unknown kind, where every member stops), parameter maps, cached
+    // orders that repeat cells (7, 43, 54).
+    const uint64_t seeds[] = {43, 28, 29, 60, 37, 48, 26, 7, 54, 33, 16};
+    for (const uint64_t seed : seeds) {
         SCOPED_TRACE("seed " + std::to_string(seed));
         ScratchDir dir(kRandomProjectDirs);
         const int members = writeEnsembleProject(seed);
@@ -265,7 +269,7 @@ TEST(EnsembleRun, EachMemberIsRunoffSimsRunAndTheProductsFollowFromTheFiles) {
         }
         // A member whose rain makes the flow infinite stops alone: it is left
         // out, and the others keep their results.
-        if (!anyFinished || seed % 3 != 0) continue;
+        if (!anyFinished || seed % 2 != 0) continue;
         std::vector<RainGrid> rain = readMembers(event, findMemberFiles());
         for (RainPoint& point : rain[0].points) std::fill(point.rainSeries.begin(), point.rainSeries.end(), INFINITY);
         EnsembleSetup setup;
@@ -345,9 +349,10 @@ TEST(EnsembleRun, OpensInXarray) {
     }
     if (python.empty()) GTEST_SKIP() << "python3 with xarray is not installed (Debian: python3-xarray python3-netcdf4)";
     ScratchDir dir(kRandomProjectDirs);
-    uint64_t seed = 2;  // two dams and two reservoirs
-    writeEnsembleProject(seed);
-    ASSERT_EQ(runEnsemble({"--threshold", "grid=levels.asc"}).status, 0);
+    writeEnsembleProject(16);  // two dams and two reservoirs
+    std::string errors;
+    const RunResult run = runEnsemble({"--threshold", "grid=levels.asc"}, &errors);
+    ASSERT_EQ(run.status, 0) << run.output << errors;
     writeText("check.py",
               "import sys, numpy as np, xarray as xr\n"
               "ds = xr.open_dataset('output/ensemble.nc')\n"
