@@ -68,7 +68,7 @@ std::size_t computedCells(const Event& event) {
 
 int runEnsembleProgram(const EnsembleOptions& options, std::ostream& out, std::ostream& err) {
     if (!options.initialState.empty())
-        throw InputError("Error: --initial-state is not available in this build.\n");
+        throw InputError("Error: --initial-state: this version cannot start from a saved model state yet.\n");
     const Event event = loadEvent(".", LoadOptions{false});
     const ModelParams& p = event.params;
     const std::vector<std::string> paths = findMemberFiles();
