@@ -30,6 +30,10 @@ const char* const kUsage =
     "\n"
     "  --threads T  compute cells on T threads in each process (T >= 1); the\n"
     "               default is every processor the process may run on.\n"
+    "  --save-state FILE [--save-at HOURS], --initial-state FILE\n"
+    "               save the model state, or start from a saved one, as\n"
+    "               runoffSim does; a state saved by any number of processes\n"
+    "               can be read by any other number.\n"
     "  --help       print this text.\n"
     "  --version    print the version.\n";
 

@@ -19,7 +19,8 @@ corpus=${CORPUS:-fuzz-corpus}
 artifacts=${ARTIFACTS:-fuzz-artifacts}
 targets=("$@")
 if [ ${#targets[@]} -eq 0 ]; then
-  targets=(paramFile riverList rainfall topography paramMap structures cache dischargeImage dischargeSeries wholeRun)
+  targets=(paramFile riverList rainfall topography paramMap structures cache dischargeImage dischargeSeries wholeRun
+           stateFile)
 fi
 if [ ! -d "$corpus" ]; then
   [ -x build/simulation/runoffSim ] || { echo "build/simulation/runoffSim is needed for the seeds"; exit 1; }

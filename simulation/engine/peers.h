@@ -37,6 +37,7 @@ enum class PeerMessage : char {
     kStop = 4,      // the first failing entry known so far
     kFinished = 5,  // a process has run all its cells and sent everything of the loop
     kValues = 6,    // a batch of finished cells' values for the discharge files, for process 0
+    kState = 7,     // after the loop: a process's part of the state to save, for process 0
 };
 
 // Appends a value's bytes to a message, and reads them back.
