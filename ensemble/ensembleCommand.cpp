@@ -8,6 +8,7 @@
 #include "eventPlan.h"
 #include "inputError.h"
 #include "resultFiles.h"
+#include "warmStart.h"
 
 #include <algorithm>
 #include <cstring>
@@ -67,9 +68,9 @@ std::size_t computedCells(const Event& event) {
 }  // namespace
 
 int runEnsembleProgram(const EnsembleOptions& options, std::ostream& out, std::ostream& err) {
-    if (!options.initialState.empty())
-        throw InputError("Error: --initial-state: this version cannot start from a saved model state yet.\n");
-    const Event event = loadEvent(".", LoadOptions{false});
+    Event event = loadEvent(".", LoadOptions{false});
+    // Every member starts from the saved state, checked as runoffSim --initial-state checks it.
+    if (!options.initialState.empty()) startFromState(event, options.initialState);
     const ModelParams& p = event.params;
     const std::vector<std::string> paths = findMemberFiles();
     const std::vector<Threshold> thresholds = readThresholds(event, options.thresholds);
