@@ -192,8 +192,9 @@ RunResult runEnsemble(const std::vector<std::string>& args, std::string* errors 
 TEST(EnsembleRun, EachMemberIsRunoffSimsRunAndTheProductsFollowFromTheFiles) {
     // Small events with every feature: reservoirs, dams of each kind (60: one
     // of an unknown kind, where every member stops), parameter maps, cached
-    // orders that repeat cells (7, 43).
-    const uint64_t seeds[] = {43, 28, 29, 60, 37, 48, 26, 7, 16};
+    // orders that repeat cells (43); saved states (28, 16). Each is a few
+    // seconds: the event lengths of other seeds make them minutes.
+    const uint64_t seeds[] = {43, 28, 29, 60, 37, 26, 16};
     for (const uint64_t seed : seeds) {
         SCOPED_TRACE("seed " + std::to_string(seed));
         ScratchDir dir(kRandomProjectDirs);
