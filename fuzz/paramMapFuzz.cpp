@@ -1,6 +1,6 @@
 // The per-cell parameter maps of "./paramData/", followed by a whole run on
 // the small basin. Piece 0: one byte whose bits 0..6 turn Ns, Ka, Da, Dm,
-// Beta, Nr, ROFinitial into maps; parts 1 to 7: the seven map files.
+// Beta, Nr, ROFinitial into maps; pieces 1 to 7: the seven map files.
 
 #include "fuzzProject.h"
 

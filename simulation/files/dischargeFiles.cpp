@@ -155,9 +155,8 @@ DischargeFiles::~DischargeFiles() {
 }
 
 void openDischargeFiles(DischargeFiles& files, const CellGrid& grid, const std::vector<int32_t>& riverNumList,
-                        const ModelParams& params, std::size_t batchBytes) {
-    const char* const paths[3] = {"./output/discharge10minSnapshot.bin", "./output/discharge10minMean.bin",
-                                  "./output/dischargeHourlyMean.bin"};
+                        const ModelParams& params, std::size_t batchBytes, const std::string& directory) {
+    const char* const names[3] = {"discharge10minSnapshot.bin", "discharge10minMean.bin", "dischargeHourlyMean.bin"};
     files.cellsPerFrame = static_cast<int64_t>(grid.nrows) * grid.ncols;
     files.hours = static_cast<int64_t>(params.days) * 24;
     const std::size_t cellBytes = static_cast<std::size_t>(files.hours) * kValuesPerHour * sizeof(float);
@@ -182,7 +181,7 @@ void openDischargeFiles(DischargeFiles& files, const CellGrid& grid, const std::
     files.batchValues.reserve(files.batchCapacity * static_cast<std::size_t>(files.hours) * kValuesPerHour);
     for (int f = 0; f < 3; ++f) {
         DischargeFiles::File& file = files.files[static_cast<std::size_t>(f)];
-        file.path = paths[f];
+        file.path = directory + names[f];
         file.temporary = file.path + ".partial";
         file.framesPerHour = f == 2 ? 1 : 6;
         file.descriptor = ::open(file.temporary.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);

@@ -68,9 +68,11 @@ struct DischargeFiles {
 // with the no-data and never-computed values, so a disk without room for them
 // shows before the time loop. A file that cannot be created or filled is
 // remembered as failed (dischargeFailure); nothing is printed. Batches hold up to
-// `batchBytes` of cell values (0: dischargeBatchBytes of the grid).
+// `batchBytes` of cell values (0: dischargeBatchBytes of the grid). The files
+// go into `directory` (ending in '/'), runoffSim's "./output/" by default.
 void openDischargeFiles(DischargeFiles& files, const CellGrid& grid, const std::vector<int32_t>& riverNumList,
-                        const ModelParams& params, std::size_t batchBytes);
+                        const ModelParams& params, std::size_t batchBytes,
+                        const std::string& directory = "./output/");
 
 // Enters the values of grid cell `cell` (cellStatistics) into the files. Safe
 // to call from several threads; a later call for the same cell overwrites an
