@@ -440,9 +440,10 @@ std::string writeViewerPage(const ExportRun& run, const ViewerInputs& inputs, co
                        "; 10-minute series of channel cells " +
                        (plan.tenMinuteExact ? "exact" : "quantised") + ".\n";
     if (ensemble.present) {
-        note += "Viewer: the ensemble of " + std::string(kEnsembleFile) + ", " + std::to_string(ensemble.counted) + " of " +
-                std::to_string(ensemble.members) + " members counted: " + std::to_string(ensemble.thresholds.size()) +
-                " probability maps, the members' spread at " + std::to_string(ensemble.points.size()) + " kept cells.\n";
+        note += "Viewer: the ensemble of " + std::string(kEnsembleFile) + " (" + std::to_string(ensemble.counted) + " of " +
+                std::to_string(ensemble.members) + " members counted): probability maps of " +
+                std::to_string(ensemble.thresholds.size()) + " threshold(s), the members' spread at " +
+                std::to_string(ensemble.points.size()) + " kept cell(s).\n";
     }
     return note;
 }

@@ -426,7 +426,8 @@ TEST(ExportResults, GeoTiffMapsNorthUpInWgs84) {
 // A small sample basin and three members of its storm through runEnsemble:
 // without output/ensemble.nc the page holds no ensemble script; with it, the
 // flood threshold's probability map is drawn in the legend's colours and the
-// members and median shown at the mouth are the file's float32 values.
+// members and median shown at the mouth are the file's float32 values; a file
+// that netCDF cannot read stops the export with one line.
 TEST(ExportResults, ViewerPageShowsTheEnsemble) {
     ScratchDir dir;
     auto run = [](const std::string& command) { return std::system((command + " >> programs.log 2>&1").c_str()); };
@@ -449,8 +450,8 @@ TEST(ExportResults, ViewerPageShowsTheEnsemble) {
                   std::to_string(column) + " " + std::to_string(row)), 0) << readFile("programs.log");
     const RunResult exported = runExportHere(options);
     ASSERT_EQ(exported.status, 0) << exported.output;
-    EXPECT_NE(exported.output.find("Viewer: the ensemble of output/ensemble.nc, 3 of 3 members counted: 1 probability "
-                                   "maps, the members' spread at 3 kept cells.\n"), std::string::npos) << exported.output;
+    EXPECT_NE(exported.output.find("Viewer: the ensemble of output/ensemble.nc (3 of 3 members counted): probability "
+                                   "maps of 1 threshold(s), the members' spread at 3 kept cell(s).\n"), std::string::npos) << exported.output;
 
     // What the page must show, from the file: a cell of the map that some but not all members flood, the point's members.
     const NcReader nc("output/ensemble.nc");
@@ -478,6 +479,14 @@ TEST(ExportResults, ViewerPageShowsTheEnsemble) {
                                    std::to_string(20 - cell / 24) + ",\"percent\":" + percent + ",\"point\":{\"column\":" +
                                    std::to_string(column) + ",\"row\":" + std::to_string(row) + ",\"members\":[" + members +
                                    "],\"median\":" + floats(quantiles, 2 * sites * hours) + "}}");
+
+    // A file that is not the run's stops the export before the page is touched.
+    const std::string page = readFile("output/viewer.html");
+    std::filesystem::rename("output/ensemble.nc", "ensemble.nc");
+    writeText("output/ensemble.nc", "not a netCDF file");
+    EXPECT_EQ(runExportHere(options).output, "Error: output/ensemble.nc cannot be read: NetCDF: Unknown file format.\n");
+    EXPECT_TRUE(readFile("output/viewer.html") == page);
+    std::filesystem::rename("ensemble.nc", "output/ensemble.nc");
 
     const char* chromium = std::getenv("CHROMIUM") ? std::getenv("CHROMIUM") : "/usr/bin/chromium";
     if (!std::filesystem::exists(chromium) || std::system("node --version >/dev/null 2>&1") != 0) {

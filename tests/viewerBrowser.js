@@ -207,8 +207,8 @@ async function main() {
     } else if (mode === 'shoot') {
       const [dir, column, row, setup] = rest;
       if (setup) await page.evaluate(setup);
-      const shot = async (name, clip) => {
-        const { data } = await page.send('Page.captureScreenshot', { format: 'png', clip: { ...clip, scale: 1 } });
+      const shot = async (name, clip, scale = 1) => {
+        const { data } = await page.send('Page.captureScreenshot', { format: 'png', clip: { ...clip, scale } });
         fs.writeFileSync(path.join(dir, name), Buffer.from(data, 'base64'));
       };
       await shot('viewer-map.png', { x: 0, y: 0, width, height });
@@ -217,7 +217,7 @@ async function main() {
       const box = await page.evaluate(`(() => { const b = document.getElementById('panel').getBoundingClientRect(); return { x: b.x, y: b.y, width: b.width, height: Math.min(b.height, 560) }; })()`);
       await shot('viewer-hydrograph.png', box);
       if (await page.evaluate('viewer.meta.ensemble !== null')) {
-        await page.evaluate(`(viewer.setLayer('probability-0'), viewer.map.fit(), viewer.map.draw(), document.getElementById('ensemble-chart').scrollIntoView())`);
+        await page.evaluate(`(viewer.setLayer('probability-0'), viewer.map.showNetwork = false, viewer.map.fit(), viewer.map.draw(), document.getElementById('network').checked = false, document.getElementById('ensemble-chart').scrollIntoView())`);
         await shot('viewer-ensemble.png', { x: 0, y: 0, width, height });
       }
     }
