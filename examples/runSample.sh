@@ -7,7 +7,8 @@
 #   3. run runoffSim, then dischargeImageHourly (automatic colour range) and
 #      dischargeSeriesHourly at the basin mouth, answering their prompts;
 #   4. export the results (NetCDF, GeoTIFF, an SVG hydrograph) and run ten
-#      members of the storm through runEnsemble;
+#      members of the storm through runEnsemble, with a viewer page of the
+#      ensemble's copy that shows its flood probabilities;
 #   5. make an animated GIF of the hourly images when ImageMagick is there.
 # Every program's console goes to a .log file next to its results.
 #
@@ -202,7 +203,9 @@ fi
 # --- 5. Ensemble ----------------------------------------------------------------
 # Ten members of the storm (moved, shifted in time, scaled) through runEnsemble,
 # in a copy of the project with 300 s steps: a fifth of the work of 60 s steps,
-# so the ten members cost about two runs of runoffSim.
+# so the ten members cost about two runs of runoffSim. The storm itself runs
+# there too, so that the copy's viewer page shows the probabilities and the
+# members' spread next to its own results.
 if $installed; then
     runEnsemble="$(command -v runEnsemble || true)"
 else
@@ -212,7 +215,7 @@ ensemble=""
 if [ -n "$runEnsemble" ] && [ -x "$runEnsemble" ]; then
     step "Ensemble: ten members of the storm through runEnsemble (a copy with 300 s steps)"
     ensemble="$sample/ensemble"
-    mkdir -p "$ensemble/output"
+    mkdir -p "$ensemble/output/damData" "$ensemble/output/resData"
     cp -r "$sample/topoData" "$sample/temp" "$sample/input" "$ensemble/"
     awk '{ for (i = 1; i <= NF; i++) if (++n == 15) $i = 300; print }' "$sample/param-hsx-event-ver400.dat" \
         >"$ensemble/param-hsx-event-ver400.dat"
@@ -220,6 +223,12 @@ if [ -n "$runEnsemble" ] && [ -x "$runEnsemble" ]; then
     run_logged "$ensemble" runEnsemble.log "$runEnsemble" --threshold flood=input/floodLevel.asc \
         --point "$mouthColumn" "$mouthRow"
     cat "$ensemble/runEnsemble.log"
+    if [ -n "$netcdf" ]; then
+        step "The storm in the ensemble's copy, and its viewer page with the ensemble"
+        run_logged "$ensemble" runoffSim.log "$runoffSim"
+        run_logged "$ensemble" exportResults.log "$exportResults" --html --observed "$mouthColumn" "$mouthRow" "$gauge"
+        cat "$ensemble/exportResults.log"
+    fi
 fi
 
 # --- 6. Animation --------------------------------------------------------------
@@ -267,6 +276,9 @@ else
 fi
 if [ -n "$ensemble" ]; then
     echo "Ensemble (CF-1.8)   $ensemble/output/ensemble.nc (flood probabilities, peak quantiles, members at the mouth)"
+    if [ -e "$ensemble/output/viewer.html" ]; then
+        echo "Ensemble page       $ensemble/output/viewer.html (probability maps; the members' spread at the mouth)"
+    fi
 else
     echo "Ensemble            not built (runEnsemble needs libnetcdf-dev)"
 fi

@@ -1,7 +1,10 @@
 #pragma once
 // The viewer page's template, built from viewer/page.html with viewer/*.css
 // and viewer/*.js inlined (CMake generates the definitions at build time).
-// The run's data go between the two halves.
+// The run's data go between the two halves. A page with an ensemble ends with
+// kViewerEnsemblePageTail instead: the same script with viewer/ensemble.js
+// inserted after the placeholder it completes.
 
 extern const char* const kViewerPageHead;
 extern const char* const kViewerPageTail;
+extern const char* const kViewerEnsemblePageTail;

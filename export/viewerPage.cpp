@@ -86,6 +86,7 @@ ViewerInputs readViewerInputs(const ExportRun& run, const std::vector<ViewerGaug
         g.scores = compareSeries(hourlySeries(values), g.observed.series);
         in.gauges.push_back(std::move(g));
     }
+    in.ensemble = readViewerEnsemble(run.project, grid, run.hours);
     return in;
 }
 
@@ -233,6 +234,31 @@ std::string gaugesJson(const GridGeometry& grid, const std::vector<ViewerInputs:
     return out + "]";
 }
 
+// The ensemble's entry: per threshold the members over it at each cell (as
+// count + 1, 0 where there is no value), per kept cell the members' hourly
+// means and their quantiles, exact.
+std::string ensembleJson(const GridGeometry& grid, const ViewerEnsemble& e, BlobWriter& blobs) {
+    std::string out = "{\"file\":" + jsonString(kEnsembleFile) + ",\"members\":" + std::to_string(e.members) +
+                      ",\"counted\":" + std::to_string(e.counted) + ",\"finished\":" + jsonArray(e.finished, [](int32_t v) { return std::to_string(v); }) +
+                      ",\"quantiles\":" + jsonArray(e.quantileLevels, jsonNumber) + ",\"thresholds\":[";
+    for (std::size_t t = 0; t < e.thresholds.size(); ++t) {
+        const ViewerEnsemble::Threshold& th = e.thresholds[t];
+        std::vector<int64_t> counts(th.count.begin(), th.count.end());
+        for (int64_t& c : counts) ++c;
+        out += std::string(t ? "," : "") + "{\"name\":" + jsonString(th.name) + ",\"about\":" + jsonString(th.about) +
+               ",\"count\":" + blobs.writeNarrow(counts) + "}";
+    }
+    out += "],\"points\":[";
+    for (std::size_t s = 0; s < e.points.size(); ++s) {
+        const ViewerEnsemble::Point& p = e.points[s];
+        out += std::string(s ? "," : "") + "{\"name\":" + jsonString(p.name) + ",\"kind\":" + jsonString(p.kind) +
+               ",\"column\":" + std::to_string(p.columnNumber) + ",\"row\":" + std::to_string(p.rowNumber) +
+               ",\"cell\":" + std::to_string(cellIndex(grid, p.columnNumber, p.rowNumber)) +
+               ",\"hourly\":" + blobs.write(p.members, "f32") + ",\"quantileSeries\":" + blobs.write(p.quantiles, "f32") + "}";
+    }
+    return out + "]}";
+}
+
 // The series of the exact cells (cell-major) and the levels of the slopes'
 // blocks, frame by frame, from one discharge file.
 struct FramePass {
@@ -312,6 +338,8 @@ std::string writeViewerPage(const ExportRun& run, const ViewerInputs& inputs, co
     sizes.exactCells = exactCells.size();
     sizes.fixedBytes = cells * (2 + 1 + 4 + 4 + 1 + 2 + 2) + 8 * static_cast<uint64_t>(grid.nrows) +
                        4 * inputs.rainSeries.size() + exactCells.size() * (4 + 4 * static_cast<uint64_t>(hours));
+    for (const ViewerEnsemble::Threshold& t : inputs.ensemble.thresholds) sizes.fixedBytes += t.count.size() * 2;
+    for (const ViewerEnsemble::Point& p : inputs.ensemble.points) sizes.fixedBytes += 4 * (p.members.size() + p.quantiles.size());
     for (int32_t k = 1; k <= 16; ++k) {
         uint64_t count = 0;
         const int32_t blockCols = (grid.ncols + k - 1) / k;
@@ -398,11 +426,12 @@ std::string writeViewerPage(const ExportRun& run, const ViewerInputs& inputs, co
     meta << ",\"dams\":" << structuresJson(run, run.dams, run.damTables)
          << ",\"reservoirs\":" << structuresJson(run, run.reservoirs, run.reservoirTables)
          << ",\"gauges\":" << gaugesJson(grid, inputs.gauges);
-    // No ensemble yet: the script draws its section only when this holds data.
-    meta << ",\"ensemble\":null}";
+    // Without an ensemble the entry stays null and the page holds no ensemble script.
+    const ViewerEnsemble& ensemble = inputs.ensemble;
+    meta << ",\"ensemble\":" << (ensemble.present ? ensembleJson(grid, ensemble, blobs) : std::string("null")) << "}";
 
     out << "<script type=\"application/json\" id=\"viewer-meta\">" << meta.str() << "</script>\n";
-    out << kViewerPageTail;
+    out << (ensemble.present ? kViewerEnsemblePageTail : kViewerPageTail);
     out.close();
     if (!out) throw InputError("Error: " + path + " cannot be written.\n");
 
@@ -410,5 +439,11 @@ std::string writeViewerPage(const ExportRun& run, const ViewerInputs& inputs, co
                        (plan.tenMinuteFactor ? "at " + blockNote(plan.tenMinuteFactor) : std::string("left out")) +
                        "; 10-minute series of channel cells " +
                        (plan.tenMinuteExact ? "exact" : "quantised") + ".\n";
+    if (ensemble.present) {
+        note += "Viewer: the ensemble of " + std::string(kEnsembleFile) + " (" + std::to_string(ensemble.counted) + " of " +
+                std::to_string(ensemble.members) + " members counted): probability maps of " +
+                std::to_string(ensemble.thresholds.size()) + " threshold(s), the members' spread at " +
+                std::to_string(ensemble.points.size()) + " kept cell(s).\n";
+    }
     return note;
 }

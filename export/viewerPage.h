@@ -16,6 +16,7 @@
 #include "exportRun.h"
 #include "observedSeries.h"
 #include "skillScores.h"
+#include "viewerEnsemble.h"
 
 #include <cstdint>
 #include <string>
@@ -46,11 +47,13 @@ struct ViewerInputs {
         SkillScores scores;
     };
     std::vector<Gauge> gauges;
+    ViewerEnsemble ensemble;  // output/ensemble.nc, when runEnsemble wrote one
 };
 
 // Throws InputError for a missing or short raster, rainfall file or gauge
 // file, a gauge outside the grid or on a cell that is not computed, or a
-// gauge with fewer than two observations inside the run.
+// gauge with fewer than two observations inside the run, and for an
+// output/ensemble.nc that cannot be read or is not of this run.
 ViewerInputs readViewerInputs(const ExportRun& run, const std::vector<ViewerGauge>& gauges);
 
 // Reads the discharge files again and writes the page to `path`. Returns a

@@ -15,9 +15,11 @@
 #include <gdal_priv.h>
 #endif
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <sstream>
 
 namespace {
 
@@ -416,6 +418,83 @@ TEST(ExportResults, GeoTiffMapsNorthUpInWgs84) {
         map->GetRasterBand(1)->GetNoDataValue(&hasNoData);
         EXPECT_EQ(hasNoData != 0, m.hasNoData);
     }
+}
+#endif
+
+#if defined(FLOOD_PROGRAM_makeSampleBasin) && defined(FLOOD_PROGRAM_prepareTopography) && \
+    defined(FLOOD_PROGRAM_runoffSim) && defined(FLOOD_PROGRAM_runEnsemble)
+// A small sample basin and three members of its storm through runEnsemble:
+// without output/ensemble.nc the page holds no ensemble script; with it, the
+// flood threshold's probability map is drawn in the legend's colours and the
+// members and median shown at the mouth are the file's float32 values; a file
+// that netCDF cannot read stops the export with one line.
+TEST(ExportResults, ViewerPageShowsTheEnsemble) {
+    ScratchDir dir;
+    auto run = [](const std::string& command) { return std::system((command + " >> programs.log 2>&1").c_str()); };
+    const std::string sample = FLOOD_PROGRAM_makeSampleBasin;
+    ASSERT_EQ(run(sample + " dem s.asc 24 20"), 0);
+    ASSERT_EQ(run(std::string(FLOOD_PROGRAM_prepareTopography) + " -o . s.asc"), 0);
+    ASSERT_EQ(run(sample + " inputs . 24 20"), 0);
+    ASSERT_EQ(run(FLOOD_PROGRAM_runoffSim), 0) << readFile("programs.log");
+    ExportOptions options;
+    options.html = true;
+    ASSERT_EQ(runExportHere(options).status, 0);
+    const std::string plain = readFile("output/viewer.html");
+    EXPECT_EQ(plain.find("ensemble.js"), std::string::npos);
+    EXPECT_NE(plain.find(",\"ensemble\":null}"), std::string::npos);
+
+    int river = 0, column = 0, row = 0;
+    std::istringstream(readFile("topoData/riverNumList.dat")) >> river >> column >> row;
+    ASSERT_EQ(run(sample + " ensemble . 24 20 3"), 0);
+    ASSERT_EQ(run(std::string(FLOOD_PROGRAM_runEnsemble) + " --threshold flood=input/floodLevel.asc --point " +
+                  std::to_string(column) + " " + std::to_string(row)), 0) << readFile("programs.log");
+    const RunResult exported = runExportHere(options);
+    ASSERT_EQ(exported.status, 0) << exported.output;
+    EXPECT_NE(exported.output.find("Viewer: the ensemble of output/ensemble.nc (3 of 3 members counted): probability "
+                                   "maps of 1 threshold(s), the members' spread at 3 kept cell(s).\n"), std::string::npos) << exported.output;
+
+    // What the page must show, from the file: a cell of the map that some but not all members flood, the point's members.
+    const NcReader nc("output/ensemble.nc");
+    const std::size_t cells = 24 * 20, hours = NcReader::dim(nc.id, "time"), sites = NcReader::dim(nc.id, "station");
+    const std::vector<int32_t> counts = NcReader::values<int32_t>(nc.id, "exceedance_count_flood", cells);
+    const std::vector<float> series = NcReader::values<float>(nc.id, "discharge_series", 3 * sites * hours);
+    const std::vector<float> quantiles = NcReader::values<float>(nc.id, "discharge_series_quantile", 5 * sites * hours);
+    const auto some = std::find_if(counts.begin(), counts.end(), [](int32_t c) { return c > 0 && c < 3; });
+    ASSERT_NE(some, counts.end());
+    const std::size_t cell = static_cast<std::size_t>(some - counts.begin());
+    auto floats = [&](const std::vector<float>& v, std::size_t from) {
+        std::string out = "[";
+        for (std::size_t h = 0; h < hours; ++h) {
+            char text[32];
+            std::snprintf(text, sizeof text, "%s%.9g", h ? "," : "", static_cast<double>(v[from + h]));
+            out += text;
+        }
+        return out + "]";
+    };
+    std::string members;
+    for (std::size_t m = 0; m < 3; ++m) members += (m ? "," : "") + floats(series, m * sites * hours);
+    char percent[32];
+    std::snprintf(percent, sizeof percent, "%.17g", 100.0 * *some / 3);
+    writeText("expected.json", "{\"threshold\":0,\"column\":" + std::to_string(cell % 24 + 1) + ",\"row\":" +
+                                   std::to_string(20 - cell / 24) + ",\"percent\":" + percent + ",\"point\":{\"column\":" +
+                                   std::to_string(column) + ",\"row\":" + std::to_string(row) + ",\"members\":[" + members +
+                                   "],\"median\":" + floats(quantiles, 2 * sites * hours) + "}}");
+
+    // A file that is not the run's stops the export before the page is touched.
+    const std::string page = readFile("output/viewer.html");
+    std::filesystem::rename("output/ensemble.nc", "ensemble.nc");
+    writeText("output/ensemble.nc", "not a netCDF file");
+    EXPECT_EQ(runExportHere(options).output, "Error: output/ensemble.nc cannot be read: NetCDF: Unknown file format.\n");
+    EXPECT_TRUE(readFile("output/viewer.html") == page);
+    std::filesystem::rename("ensemble.nc", "output/ensemble.nc");
+
+    const char* chromium = std::getenv("CHROMIUM") ? std::getenv("CHROMIUM") : "/usr/bin/chromium";
+    if (!std::filesystem::exists(chromium) || std::system("node --version >/dev/null 2>&1") != 0) {
+        GTEST_SKIP() << "the browser check needs chromium (" << chromium << ") and node: apt-get install chromium nodejs";
+    }
+    const int status = std::system((std::string("node ") + FLOOD_VIEWER_BROWSER + " ensemble output/viewer.html expected.json "
+                                    "> browser.log 2>&1").c_str());
+    EXPECT_EQ(status, 0) << readFile("browser.log");
 }
 #endif
 

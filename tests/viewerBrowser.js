@@ -4,9 +4,12 @@
 //
 //   node viewerBrowser.js check PAGE PROJECT COL ROW DAM SLOPE_COL SLOPE_ROW
 //       the page's checks against the run in PROJECT (exit status 1 on failure)
+//   node viewerBrowser.js ensemble PAGE EXPECTED.json
+//       the ensemble's checks: a probability map's colour and a point's members (exit status 1 on failure)
 //   node viewerBrowser.js time PAGE             time until the first frame, in ms
 //   node viewerBrowser.js shoot PAGE DIR COL ROW [JS]
-//       screenshots for the docs: the map (after running JS in the page), the panel of a cell
+//       screenshots for the docs: the map (after running JS in the page), the panel of a cell;
+//       with an ensemble also the probability map of its first threshold and the spread at COL ROW
 //
 // CHROMIUM names the browser (default /usr/bin/chromium).
 'use strict';
@@ -96,6 +99,37 @@ function cellSeries(file, ncols, nrows, column, row) {
   return Float32Array.from(out);
 }
 
+// Layers opaque, no lines over the cells.
+const plainMap = (page) => page.evaluate(`(() => { for (const [id, v] of [['opacity', '100'], ['network', false], ['outlines', false]]) {
+    const e = document.getElementById(id); if (typeof v === 'string') e.value = v; else e.checked = v;
+    e.dispatchEvent(new Event(typeof v === 'string' ? 'input' : 'change')); } })()`);
+// The colour drawn in a cell, off its centre, where a marker may stand.
+const colourOfCell = (page, c, r) => page.evaluate(`(() => { viewer.show(${c}, ${r}, 40); const p = viewer.cellPoint(${c}, ${r});
+    return viewer.pixelAt(p.x + 14, p.y + 14); })()`);
+const sameBits = (a, b) => a.length === b.length && Buffer.compare(Buffer.from(Float32Array.from(a).buffer), Buffer.from(Float32Array.from(b).buffer)) === 0;
+
+// expected: { threshold, column, row, percent, point: { column, row, members: [[...]], median: [...] } } from ensemble.nc.
+async function checkEnsemble(page, [expectedFile]) {
+  const failures = [];
+  const expect = (ok, what) => ok || failures.push(what);
+  const x = JSON.parse(fs.readFileSync(expectedFile, 'utf8'));
+  await plainMap(page);
+  await page.evaluate(`viewer.setLayer('probability-${x.threshold}')`);
+  const drawn = await colourOfCell(page, x.column, x.row), legend = await page.evaluate(`Ensemble.legendColour(${x.percent})`);
+  expect(JSON.stringify(drawn) === JSON.stringify(legend) && legend[3] === 255,
+    `the probability map at column ${x.column}, row ${x.row} is ${drawn}, the legend's colour for ${x.percent} % is ${legend}`);
+  const p = x.point;
+  const at = await page.evaluate(`(viewer.show(${p.column}, ${p.row}, 20), viewer.cellPoint(${p.column}, ${p.row}))`);
+  await page.click(at.x, at.y);
+  const shown = await page.evaluate(`Array.from(document.querySelectorAll('#ensemble-spread polyline.member'), (l) => l.dataset.values.split(',').map(Number))`);
+  expect(shown.length === p.members.length && shown.every((s, m) => sameBits(s, p.members[m])),
+    `the members at column ${p.column}, row ${p.row} are not the file's: ${shown.length} lines, the file ${p.members.length} members`);
+  const median = await page.evaluate(`document.querySelector('#ensemble-spread polyline.median')?.dataset.values ?? ''`);
+  expect(sameBits(median.split(',').map(Number), p.median), `the median at column ${p.column}, row ${p.row} is not the file's: ${median.slice(0, 80)}`);
+  expect(page.errors.length === 0, `errors on the page: ${page.errors.join('; ')}`);
+  return failures;
+}
+
 async function check(page, [file, project, column, row, dam, slopeColumn, slopeRow]) {
   const failures = [];
   const expect = (ok, what) => ok || failures.push(what);
@@ -106,12 +140,8 @@ async function check(page, [file, project, column, row, dam, slopeColumn, slopeR
   column = Number(column); row = Number(row); slopeColumn = Number(slopeColumn); slopeRow = Number(slopeRow);
 
   // Opaque discharge, no lines over the cells: a cell's colour is the legend's colour for its value.
-  await page.evaluate(`(() => { for (const [id, v] of [['opacity', '100'], ['network', false], ['outlines', false]]) {
-      const e = document.getElementById(id); if (typeof v === 'string') e.value = v; else e.checked = v;
-      e.dispatchEvent(new Event(typeof v === 'string' ? 'input' : 'change')); } })()`);
-  // Off the cell's centre, where a marker may stand.
-  const colourAt = (c, r) => page.evaluate(`(() => { viewer.show(${c}, ${r}, 40); const p = viewer.cellPoint(${c}, ${r});
-      return viewer.pixelAt(p.x + 14, p.y + 14); })()`);
+  await plainMap(page);
+  const colourAt = (c, r) => colourOfCell(page, c, r);
   const hour = 5;
   await page.evaluate(`viewer.setFrame(${hour})`);
   for (const [c, r] of [[column, row], [slopeColumn, slopeRow]]) {
@@ -166,8 +196,8 @@ async function main() {
   try {
     const page = await openPage(browser, file, width, height);
     await page.evaluate(`new Promise((resolve) => { const wait = () => (window.viewer && viewer.firstFrameMs() !== null ? resolve() : setTimeout(wait, 20)); wait(); })`);
-    if (mode === 'check') {
-      const failures = await check(page, [file, ...rest]);
+    if (mode === 'check' || mode === 'ensemble') {
+      const failures = await (mode === 'check' ? check(page, [file, ...rest]) : checkEnsemble(page, rest));
       failures.forEach((f) => console.log('FAILED: ' + f));
       console.log(failures.length ? `${failures.length} checks failed` : 'all checks passed');
       status = failures.length ? 1 : 0;
@@ -177,8 +207,8 @@ async function main() {
     } else if (mode === 'shoot') {
       const [dir, column, row, setup] = rest;
       if (setup) await page.evaluate(setup);
-      const shot = async (name, clip) => {
-        const { data } = await page.send('Page.captureScreenshot', { format: 'png', clip: { ...clip, scale: 1 } });
+      const shot = async (name, clip, scale = 1) => {
+        const { data } = await page.send('Page.captureScreenshot', { format: 'png', clip: { ...clip, scale } });
         fs.writeFileSync(path.join(dir, name), Buffer.from(data, 'base64'));
       };
       await shot('viewer-map.png', { x: 0, y: 0, width, height });
@@ -186,6 +216,10 @@ async function main() {
       await page.click(p.x, p.y);
       const box = await page.evaluate(`(() => { const b = document.getElementById('panel').getBoundingClientRect(); return { x: b.x, y: b.y, width: b.width, height: Math.min(b.height, 560) }; })()`);
       await shot('viewer-hydrograph.png', box);
+      if (await page.evaluate('viewer.meta.ensemble !== null')) {
+        await page.evaluate(`(viewer.setLayer('probability-0'), viewer.map.showNetwork = false, viewer.map.fit(), viewer.map.draw(), document.getElementById('network').checked = false, document.getElementById('ensemble-chart').scrollIntoView())`);
+        await shot('viewer-ensemble.png', { x: 0, y: 0, width, height });
+      }
     }
     if (page.errors.length && mode !== 'check') console.log('errors on the page: ' + page.errors.join('; '));
   } catch (e) {
