@@ -42,13 +42,17 @@ struct Lane {
     int after = -1;       // position whose step t must be complete before this one's (-1: none)
     int alsoAfter = -1;   // a second such position, or -1
     int64_t step = 0;     // steps complete; while busy, also the step in progress
-    bool inLane = false;  // a slope position whose step is in a lane of SlopeLanes
+    bool inLane = false;        // a slope position whose step is in a lane of SlopeLanes or waits for one
+    bool waitsForLane = false;  // a slope position whose step has come to its first power, with no lane yet
     int requests = 0;     // powers asked for, 0..2
     double x[2] = {}, y[2] = {}, result[2] = {};
     // The step in progress (names as in stepSlope and stepChannel).
     double newUp = 0, oldHere = 0, oldUp = 0, r = 0;
     double c = 0, value = 0, area = 0, qEst = 0;
     int count = 0;
+    // A slope step waiting for a lane: the two fixed terms of the scheme (see
+    // SlopeLanes) and the discharge estimate whose celerity needs a power.
+    double inflowTerm = 0, gradientTerm = 0, slopeQ = 0;
 };
 
 struct Message {
@@ -69,6 +73,11 @@ public:
           tenMinutes_(600 % params.stepSeconds == 0 ? 600 / params.stepSeconds : 0) {
         prepareInputs(upstream, rain);
         prepareLanes();
+        const double layerC = cell.va < kMinSlopeCelerity ? kMinSlopeCelerity : cell.va;
+        dtOverDx_ = k_.dt / cell.slopeDx;
+        layerThetaC_ = cell.fdWeight * layerC;
+        layerOldTerm_ = (1.0 - cell.fdWeight) * layerC * k_.dt;
+        layerDenominator_ = layerThetaC_ * k_.dt / cell.slopeDx + 1.0;
         slopeConstants_ = SlopeLaneConstants{cell.vcdc,      k_.qsat,         cell.va,       cell.dm,
                                              cell.da,        cell.beta,       k_.vaDm,       k_.invBeta,
                                              k_.betaMinus1,  k_.invM,         k_.mMinus1,    cell.slopeAlpha,
@@ -91,10 +100,11 @@ private:
     void start(Lane& lane);
     void advance(Lane& lane);
     void advanceChannel(Lane& lane);
-    int readySlopePosition(int lane) const;
+    bool stepSlopeScalar(Lane& node);
+    int waitingSlopePosition() const;
     void startSlope(int lane, int position);
     void retireSlope(int lane);
-    bool fillSlopeLanes();
+    void fillSlopeLanes();
     void runSlopeLanes(bool takePowers);
     void finish(Lane& lane);
     void fail(Lane& lane);
@@ -121,6 +131,10 @@ private:
     SlopeLaneConstants slopeConstants_{};
     int slopePosition_[4] = {0, 0, 0, 0};  // position of each lane of slopeLanes_ (0: empty)
     std::vector<Message> messages_;
+    // The scheme's terms with the celerity va (at least the slope minimum),
+    // as weightedUpdate computes them: theta c, (1 - theta) c dt and its denominator.
+    double dtOverDx_ = 0, layerThetaC_ = 0, layerOldTerm_ = 0, layerDenominator_ = 0;
+    int waitingForLane_ = 0;  // slope positions with waitsForLane set (some may be past the stop)
     bool changed_ = true;  // a step has ended (or the stop moved) since the slope lanes were last filled
     int64_t stopKey_ = std::numeric_limits<int64_t>::max();
     int64_t stopStep_ = 0;
@@ -345,37 +359,85 @@ void Wavefront::fail(Lane& lane) {
     }
 }
 
-// The slope position of lane `lane` (positions lane + 1, lane + 5, ...) that
-// can take its next step now, the one furthest behind; 0 if none.
-int Wavefront::readySlopePosition(int lane) const {
-    int best = 0;
-    for (int position = lane + 1; position <= n_; position += 4) {
-        const Lane& node = lanes_[static_cast<std::size_t>(position)];
-        if (canStart(node) && (best == 0 || node.step < lanes_[static_cast<std::size_t>(best)].step)) best = position;
-    }
-    return best;
-}
-
-// Puts the next step of slope node `position` into lane `lane`, as solveSlope
-// begins a node: the first estimate of q from the old value and the new one above.
-void Wavefront::startSlope(int lane, int position) {
-    Lane& node = lanes_[static_cast<std::size_t>(position)];
+// Takes up the next step of a slope node as solveSlope does, and works it in
+// plain code while the celerity needs no power: between the capillary and the
+// surface regime it is va. Most steps end there. Returns false if the step has
+// come to a celerity that needs a power: the node then waits for a lane of
+// SlopeLanes, which goes on from that estimate with the same count.
+bool Wavefront::stepSlopeScalar(Lane& node) {
     const int64_t t = node.step;
-    node.inLane = true;
-    slopePosition_[lane] = position;
-    SlopeLanes& l = slopeLanes_;
+    const int position = node.position;
     const double newUp = position == 1 ? slopeInflow(t) : q(position - 1, t);
     const double oldUp = position == 1 ? slopeInflow(t - 1) : q(position - 1, t - 1);
     const double oldHere = q(position, t - 1);
     const double r = rain_[static_cast<std::size_t>(t)];
+    const double w = cell_.slopeWidth;
     const double dt = k_.dt;
-    const double dx = cell_.slopeDx;
     // The parts of weightedUpdate without c, as it computes them.
-    l.inflowTerm[lane] = dt / dx * newUp + dt * r;
-    l.gradientTerm[lane] = (oldHere - oldUp) / dx - r;
-    l.oldHere[lane] = oldHere;
-    l.q[lane] = (oldHere + newUp) * 0.5 / cell_.slopeWidth;
-    l.count[lane] = 0;
+    const double inflowTerm = dtOverDx_ * newUp + dt * r;
+    const double gradientTerm = (oldHere - oldUp) / cell_.slopeDx - r;
+    double estimate = (oldHere + newUp) * 0.5 / w;
+    // Every iteration here has the same celerity and so the same new value.
+    double value = 0.0;
+    for (int count = 0;; ++count) {
+        // slopeCelerity's regimes; a NaN estimate goes to the surface regime, as there.
+        if (cell_.vcdc > estimate || !(k_.qsat > estimate)) {
+            node.inflowTerm = inflowTerm;
+            node.gradientTerm = gradientTerm;
+            node.oldHere = oldHere;
+            node.slopeQ = estimate;
+            node.count = count;
+            node.inLane = true;
+            node.waitsForLane = true;
+            ++waitingForLane_;
+            return false;
+        }
+        if (count == 0) {
+            value = (layerThetaC_ * inflowTerm + oldHere - layerOldTerm_ * gradientTerm) / layerDenominator_;
+            if (value < 0.0) value = 0.0;
+            node.value = value;
+            if (!std::isfinite(value)) {
+                fail(node);
+                return true;
+            }
+        }
+        if (std::fabs(value - estimate * w) <= 0.01 * estimate * w) break;
+        estimate = value / w;
+        if (count > kIterationLimit) {
+            note(node, kSlopeLimitMessage);
+            break;
+        }
+    }
+    finish(node);
+    return true;
+}
+
+// The slope position waiting for a lane that is furthest behind; 0 if none.
+int Wavefront::waitingSlopePosition() const {
+    int best = 0;
+    for (int position = 1; position <= n_; ++position) {
+        const Lane& node = lanes_[static_cast<std::size_t>(position)];
+        if (node.waitsForLane && key(node.step, position) < stopKey_ &&
+            (best == 0 || node.step < lanes_[static_cast<std::size_t>(best)].step)) {
+            best = position;
+        }
+    }
+    return best;
+}
+
+// Puts the waiting step of slope node `position` into lane `lane`, at the
+// celerity of its current estimate.
+void Wavefront::startSlope(int lane, int position) {
+    Lane& node = lanes_[static_cast<std::size_t>(position)];
+    node.waitsForLane = false;
+    --waitingForLane_;
+    slopePosition_[lane] = position;
+    SlopeLanes& l = slopeLanes_;
+    l.inflowTerm[lane] = node.inflowTerm;
+    l.gradientTerm[lane] = node.gradientTerm;
+    l.oldHere[lane] = node.oldHere;
+    l.q[lane] = node.slopeQ;
+    l.count[lane] = node.count;
     l.newton[lane] = 0;
     l.newtonMessages[lane] = 0;
     l.state[lane] = kLaneCelerity;
@@ -398,11 +460,10 @@ void Wavefront::retireSlope(int lane) {
     l.state[lane] = kLaneEmpty;
 }
 
-// Puts slope nodes that can go on into the free lanes (and frees the lanes
-// whose node is past a stop). Returns whether it started any.
-bool Wavefront::fillSlopeLanes() {
-    changed_ = false;
-    bool started = false;
+// Works the slope steps that can go on as far as they need no power, then
+// puts those waiting for a power into the free lanes (and frees the lanes
+// whose node is past a stop).
+void Wavefront::fillSlopeLanes() {
     for (int lane = 0; lane < 4; ++lane) {
         const int position = slopePosition_[lane];
         if (position != 0 && key(lanes_[static_cast<std::size_t>(position)].step, position) >= stopKey_) {
@@ -410,15 +471,26 @@ bool Wavefront::fillSlopeLanes() {
             slopePosition_[lane] = 0;
             slopeLanes_.state[lane] = kLaneEmpty;
         }
-        if (slopePosition_[lane] == 0) {
-            const int ready = readySlopePosition(lane);
-            if (ready != 0) {
-                startSlope(lane, ready);
-                started = true;
+    }
+    // In the order of the chain, a node's steps let the next one's go on in
+    // the same pass; only the last position's progress (the ring's limit) can
+    // let earlier ones go further.
+    for (;;) {
+        const int64_t lastStep = lanes_[static_cast<std::size_t>(last_)].step;
+        for (int position = 1; position <= n_; ++position) {
+            Lane& node = lanes_[static_cast<std::size_t>(position)];
+            while (canStart(node) && stepSlopeScalar(node)) {
             }
         }
+        if (lanes_[static_cast<std::size_t>(last_)].step == lastStep) break;
     }
-    return started;
+    changed_ = false;
+    for (int lane = 0; lane < 4 && waitingForLane_ > 0; ++lane) {
+        if (slopePosition_[lane] != 0) continue;
+        const int waiting = waitingSlopePosition();
+        if (waiting == 0) break;
+        startSlope(lane, waiting);
+    }
 }
 
 // Works the slope nodes in the lanes on through one power (if they wait for
