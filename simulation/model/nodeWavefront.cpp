@@ -497,9 +497,11 @@ void Wavefront::fillSlopeLanes() {
 // one), hands finished nodes over and puts new ones into the free lanes;
 // those come up to their first power at the next call.
 void Wavefront::runSlopeLanes(bool takePowers) {
-    const int done = ::runSlopeLanes(slopeLanes_, slopeConstants_, takePowers);
-    for (int lane = 0; lane < 4; ++lane) {
-        if ((done >> lane & 1) != 0) retireSlope(lane);
+    if (slopePosition_[0] != 0 || slopePosition_[1] != 0 || slopePosition_[2] != 0 || slopePosition_[3] != 0) {
+        const int done = ::runSlopeLanes(slopeLanes_, slopeConstants_, takePowers);
+        for (int lane = 0; lane < 4; ++lane) {
+            if ((done >> lane & 1) != 0) retireSlope(lane);
+        }
     }
     if (changed_) fillSlopeLanes();
 }
