@@ -6,8 +6,10 @@
 // scalar code, in its order, and the powers are those of pow4, so every lane
 // ends with the bits the step-by-step loop gives.
 //
-// The caller (nodeWavefront.cpp) puts a node into a free lane (kLaneCelerity,
-// with q, oldHere and the node's two fixed terms of the scheme set) and calls
+// The caller (nodeWavefront.cpp) works a node's steps in plain code while its
+// celerity needs no power; at its first power it puts the node into a free lane
+// (kLaneCelerity, with q, count, oldHere and the node's two fixed terms of the
+// scheme set) and calls
 // runSlopeLanes, which takes the powers the lanes wait for and works every
 // lane up to its next power, or to its end. Requires cpuHasAvx2Fma().
 
