@@ -57,6 +57,8 @@ std::size_t paramFileToken(ParamKey key) { return key == kROFinitial ? 25 : 17 +
 
 }  // namespace
 
+std::string eventResultFolder(const LoadedEvent& event) { return "best/" + event.config.name; }
+
 int64_t bestEvaluation(const std::vector<Outcome>& outcomes) {
     int64_t best = -1;
     for (std::size_t k = 0; k < outcomes.size(); ++k) {
@@ -171,7 +173,7 @@ void writeCalibrationResults(const Calibration& c, const std::vector<Outcome>& o
     write("best.toml", bestToml(c, outcomes, best));
     for (std::size_t e = 0; e < c.events.size(); ++e) {
         const LoadedEvent& event = c.events[e];
-        for (const auto& [relative, text] : eventParameterFiles(c, event, values)) write(event.config.name + "/" + relative, text);
+        for (const auto& [relative, text] : eventParameterFiles(c, event, values)) write(eventResultFolder(event) + "/" + relative, text);
         const std::vector<std::vector<float>> series = gaugeHydrographs(c, e, values);
         for (std::size_t g = 0; g < event.gauges.size() && !series.empty(); ++g) {
             const GaugeData& gauge = event.gauges[g];
@@ -185,7 +187,7 @@ void writeCalibrationResults(const Calibration& c, const std::vector<Outcome>& o
                              gaugeTitle(gauge, best, outcomes.size()), false);
             plot.observed = gauge.observed.series;
             plot.scores = compareSeries(plot.hourly, gauge.scored);
-            const std::string name = event.config.name + "/hydrograph-" + std::to_string(gauge.config.column) + "-" +
+            const std::string name = eventResultFolder(event) + "/hydrograph-" + std::to_string(gauge.config.column) + "-" +
                                      std::to_string(gauge.config.row);
             write(name + ".svg", hydrographSvg(plot));
             write(name + "-skill.csv", skillScoresCsv(*plot.scores));

@@ -26,9 +26,9 @@ std::string calibrateUsage() {
            "any number of threads.\n"
            "\n"
            "In DIR: trace.csv (every evaluation, written batch by batch), best.toml, for\n"
-           "each event EVENT/param-hsx-event-ver400.dat with the best values, the best\n"
-           "hydrograph of each gauge against its observations (EVENT/hydrograph-COL-ROW.svg\n"
-           "and -skill.csv), and convergence.svg.\n"
+           "each event best/EVENT/param-hsx-event-ver400.dat with the best values, the\n"
+           "best hydrograph of each gauge against its observations\n"
+           "(best/EVENT/hydrograph-COL-ROW.svg and -skill.csv), and convergence.svg.\n"
            "\n"
            "Options:\n"
            "  --threads N      evaluations run side by side (default: every hardware thread)\n"
@@ -215,6 +215,14 @@ int runCalibration(const CalibrateOptions& options, std::ostream& out) {
             throw InputError("Error: " + tracePath + " exists: give --resume to go on with it, or remove it to start again.\n");
         }
         existing = readTrace(tracePath, calibration);
+    }
+    // A results folder that is a project's own folder would overwrite its parameter file.
+    for (const LoadedEvent& e : calibration.events) {
+        const fs::path results = fs::weakly_canonical(fs::path(directory) / eventResultFolder(e), ec);
+        if (results == fs::weakly_canonical(e.config.projectPath, ec)) {
+            throw configError(config, e.config.projectKey, "the event's results would go into its own project folder " +
+                                                              e.config.projectPath + "; give the event another name or -o.");
+        }
     }
     fs::create_directories(directory, ec);
     if (ec) throw InputError("Error: the folder " + directory + " cannot be made: " + ec.message() + ".\n");
