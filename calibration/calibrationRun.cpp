@@ -109,7 +109,7 @@ std::vector<Evaluated> Session::evaluate(const std::vector<std::vector<double>>&
             continue;
         }
         std::vector<double> values = candidates[k];
-        if (!repairSoilDepths(calibration, values)) values = candidates[k];
+        repairSoilDepths(calibration, values);
         if (std::memcmp(values.data(), outcomes[number].values.data(), values.size() * sizeof(double)) != 0) {
             throw InputError("Error: " + trace.path + " line " + std::to_string(number + 3) + ": evaluation " +
                              std::to_string(number + 1) + " holds other values than this calibration proposes; "

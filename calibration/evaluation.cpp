@@ -47,17 +47,20 @@ bool repairSoilDepths(const Calibration& c, std::vector<double>& values) {
             if (lowerDm) {
                 if (own > 0.0) limit = std::min(limit, v[kDa] / own);
             } else if (v[kDm] > 0.0) {
-                if (!(own > 0.0)) return false;  // a map value of zero cannot be raised
+                if (!(own > 0.0)) return false;  // a map value of zero cannot be raised; nothing changed yet
                 limit = std::max(limit, v[kDm] / own);
             }
         }
     }
     // The quotient may round to the wrong side of the limit: step until every cell holds.
+    const double proposed = values[j];
     values[j] = limit;
     for (int step = 0; step < 64 && capillaryTooDeep(c, values); ++step) {
         values[j] = std::nextafter(values[j], lowerDm ? 0.0 : std::numeric_limits<double>::infinity());
     }
-    return !capillaryTooDeep(c, values) && values[j] >= c.space.min[j] && values[j] <= c.space.max[j];
+    if (!capillaryTooDeep(c, values) && values[j] >= c.space.min[j] && values[j] <= c.space.max[j]) return true;
+    values[j] = proposed;
+    return false;
 }
 
 double gaugeScore(Objective objective, const std::vector<float>& hourlyMeans, const GaugeData& gauge) {

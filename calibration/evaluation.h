@@ -24,7 +24,8 @@ struct Outcome {
 // largest number that keeps Dm <= Da in every such cell of every event (or,
 // when Dm is not calibrated, the calibrated Da raised to the smallest
 // number that does). False when that number lies outside its bounds (or no
-// number can do it): the candidate is then rejected, not run.
+// number can do it): the candidate is then rejected, not run, and keeps its
+// values as proposed.
 bool repairSoilDepths(const Calibration& calibration, std::vector<double>& values);
 
 // A gauge's score of hourly means against its scored observations; NaN (no
