@@ -21,9 +21,31 @@ const char* objectiveName(Objective objective) {
     return "";
 }
 
+namespace {
+
+// The text with its control characters written as escapes (\n, \x01), so a
+// message stays one line whatever a value of the file holds.
+std::string printable(const std::string& text) {
+    std::string out;
+    for (const char c : text) {
+        if (c == '\n') {
+            out += "\\n";
+        } else if (static_cast<unsigned char>(c) < 0x20 || c == 0x7f) {
+            char escape[8];
+            std::snprintf(escape, sizeof escape, "\\x%02x", static_cast<unsigned>(static_cast<unsigned char>(c)));
+            out += escape;
+        } else {
+            out += c;
+        }
+    }
+    return out;
+}
+
+}  // namespace
+
 InputError configError(const CalibrationConfig& config, const KeyPlace& place, const std::string& problem) {
-    return InputError("Error: " + config.path + (place.line > 0 ? ":" + std::to_string(place.line) : "") + ": " +
-                      place.key + ": " + problem + "\n");
+    return InputError(printable("Error: " + config.path + (place.line > 0 ? ":" + std::to_string(place.line) : "") + ": " +
+                                place.key + ": " + problem) + "\n");
 }
 
 namespace {
@@ -192,11 +214,14 @@ void readEvents(CalibrationConfig& config, const toml::table& root, const std::s
             fallback = std::filesystem::weakly_canonical(event.projectPath).filename().string();
         }
         event.name = r.text("name", fallback);
+        // The name is a folder of the results and part of the trace's column names.
         bool plain = !event.name.empty() && event.name != "." && event.name != "..";
-        for (const char c : event.name) plain = plain && (std::isalnum(static_cast<unsigned char>(c)) || c == '_' || c == '-' || c == '.');
+        for (const char c : event.name) {
+            plain = plain && static_cast<unsigned char>(c) > 0x20 && c != 0x7f && std::string(",;\"'/\\").find(c) == std::string::npos;
+        }
         if (!plain) {
             r.fail(r.has("name") ? "name" : "project", "\"" + event.name + "\" cannot name the folder of the event's results: "
-                                    "give a name of letters, digits, '-', '_' and '.' with the key name.");
+                                    "give the event a name without blanks, commas, quotes and slashes with the key name.");
         }
         if (!names.insert(event.name).second) {
             r.fail(r.has("name") ? "name" : "project", "a second event named \"" + event.name + "\": give each event its own name.");
@@ -239,22 +264,102 @@ void readParameters(CalibrationConfig& config, const toml::table& root) {
     }
 }
 
+// The file as the TOML reader gets it: ASCII only. toml++ 3.3 meets an
+// unreachable point (undefined behaviour) when it tests some characters
+// beyond ASCII (U+00A1 to U+0499 among them) for whitespace, which it does
+// in keys, after escapes and between tokens. So every character beyond ASCII
+// in a string becomes its escape \uXXXX (a literal string becomes the basic
+// string of the same value), in a comment a blank; elsewhere TOML allows
+// none: that, and a string that is not UTF-8, is an InputError. Lines stay.
+std::string asciiToml(const std::string& text, const std::string& path) {
+    std::string out;
+    std::size_t line = 1;
+    auto fail = [&](const std::string& what) {
+        return InputError("Error: " + path + ":" + std::to_string(line) + ": " + what + "\n");
+    };
+    // The code point of the UTF-8 sequence at k, k moved to its last byte.
+    auto codePoint = [&](std::size_t& k) {
+        const unsigned char b = static_cast<unsigned char>(text[k]);
+        const int length = b >= 0xF0 && b < 0xF5 ? 4 : b >= 0xE0 ? 3 : b >= 0xC2 && b < 0xE0 ? 2 : 0;
+        if (length == 0 || k + static_cast<std::size_t>(length) > text.size()) throw fail("a string that is not UTF-8.");
+        uint32_t c = b & (0x7Fu >> length);
+        for (int i = 1; i < length; ++i) {
+            const unsigned char n = static_cast<unsigned char>(text[k + static_cast<std::size_t>(i)]);
+            if ((n & 0xC0u) != 0x80u) throw fail("a string that is not UTF-8.");
+            c = c << 6 | (n & 0x3Fu);
+        }
+        const uint32_t least[5] = {0, 0, 0x80, 0x800, 0x10000};
+        if (c < least[length] || c > 0x10FFFF || (c >= 0xD800 && c <= 0xDFFF)) throw fail("a string that is not UTF-8.");
+        k += static_cast<std::size_t>(length) - 1;
+        char escape[16];
+        std::snprintf(escape, sizeof escape, c > 0xFFFF ? "\\U%08X" : "\\u%04X", static_cast<unsigned>(c));
+        return std::string(escape);
+    };
+    for (std::size_t k = 0; k < text.size(); ++k) {
+        const char c = text[k];
+        if (c == '#') {
+            for (; k < text.size() && text[k] != '\n'; ++k) out += static_cast<unsigned char>(text[k]) >= 0x80 ? ' ' : text[k];
+            --k;
+        } else if (c == '"' || c == '\'') {
+            const bool literal = c == '\'', multiline = text.compare(k, 3, std::string(3, c)) == 0;
+            out += multiline ? "\"\"\"" : "\"";
+            for (k += multiline ? 3 : 1; k < text.size(); ++k) {
+                const char d = text[k];
+                if (d == c && (!multiline || text.compare(k, 3, std::string(3, c)) == 0)) {
+                    std::size_t quotes = 1;
+                    while (multiline && k + quotes < text.size() && text[k + quotes] == c && quotes < 5) ++quotes;
+                    for (std::size_t q = multiline ? 3 : 1; q < quotes; ++q) out += literal ? "'" : "\\\"";
+                    out += multiline ? "\"\"\"" : "\"";
+                    k += quotes - 1;
+                    break;
+                }
+                if (d == '\n') {
+                    ++line;
+                    if (!multiline) {  // unterminated: the reader stops at this line
+                        out += d;
+                        break;
+                    }
+                }
+                if (static_cast<unsigned char>(d) >= 0x80) {
+                    out += codePoint(k);
+                } else if (literal && (d == '\\' || d == '"')) {
+                    out += '\\';
+                    out += d;
+                } else if (!literal && d == '\\' && k + 1 < text.size()) {
+                    if (static_cast<unsigned char>(text[k + 1]) >= 0x80) throw fail("an escape of a character beyond ASCII.");
+                    if (text[k + 1] == '\n') ++line;
+                    out += d;
+                    out += text[++k];
+                } else {
+                    out += d;
+                }
+            }
+        } else if (static_cast<unsigned char>(c) >= 0x80) {
+            throw fail("a character beyond ASCII outside quotes and comments.");
+        } else {
+            if (c == '\n') ++line;
+            out += c;
+        }
+    }
+    return out;
+}
+
 }  // namespace
 
 CalibrationConfig readCalibrationConfig(const std::string& path) {
     CalibrationConfig config;
     config.path = path;
     std::ifstream in(path, std::ios::binary);
-    if (!in) throw InputError("Error: the configuration " + path + " cannot open.\n");
+    if (!in) throw InputError(printable("Error: the configuration " + path + " cannot open.") + "\n");
     std::ostringstream text;
     text << in.rdbuf();
     toml::table root;
     try {
-        root = toml::parse(text.str(), path);
+        root = toml::parse(asciiToml(text.str(), printable(path)), path);
     } catch (const toml::parse_error& error) {
         std::string what(error.description());
-        throw InputError("Error: " + path + ":" + std::to_string(error.source().begin.line) + ": " + what +
-                         (what.empty() || what.back() == '.' ? "" : ".") + "\n");
+        throw InputError(printable("Error: " + path + ":" + std::to_string(error.source().begin.line) + ": " + what +
+                                   (what.empty() || what.back() == '.' ? "" : ".")) + "\n");
     }
     for (auto&& [key, node] : root) {
         const std::string k(key.str());

@@ -32,6 +32,12 @@ std::string tomlFloat(double v) {
 std::string tomlString(const std::string& s) {
     std::string out = "\"";
     for (const char c : s) {
+        if (static_cast<unsigned char>(c) < 0x20 || c == 0x7f) {
+            char escape[8];
+            std::snprintf(escape, sizeof escape, "\\u%04X", static_cast<unsigned>(c));
+            out += escape;
+            continue;
+        }
         if (c == '"' || c == '\\') out += '\\';
         out += c;
     }
@@ -94,7 +100,9 @@ std::string bestToml(const Calibration& c, const std::vector<Outcome>& outcomes,
     std::ostringstream t;
     int64_t failed = 0;
     for (const Outcome& x : outcomes) failed += x.failed ? 1 : 0;
-    t << "# The best of " << outcomes.size() << " evaluations of " << c.config.path << " (configuration " << c.hash
+    // The configuration by its file name: the results do not depend on where it was called from.
+    t << "# The best of " << outcomes.size() << " evaluations of " << std::filesystem::path(c.config.path).filename().string()
+      << " (configuration " << c.hash
       << ").\n"
       << "evaluation = " << best + 1 << "\n"
       << "objective = " << tomlString(objectiveName(c.config.objective)) << "\n"

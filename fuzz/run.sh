@@ -20,6 +20,7 @@ artifacts=${ARTIFACTS:-fuzz-artifacts}
 targets=("$@")
 if [ ${#targets[@]} -eq 0 ]; then
   targets=(paramFile riverList rainfall topography paramMap structures cache dischargeImage dischargeSeries wholeRun)
+  [ -x "$build/fuzz/calibrationConfigFuzz" ] && targets+=(calibrationConfig)
 fi
 if [ ! -d "$corpus" ]; then
   [ -x build/simulation/runoffSim ] || { echo "build/simulation/runoffSim is needed for the seeds"; exit 1; }

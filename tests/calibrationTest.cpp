@@ -220,6 +220,7 @@ TEST(Calibration, EachMistakeIsOneLineAndNothingIsWritten) {
         {"\"Nr\"", "\"Ns\"", "cal.toml:27: parameter[3].name: Ns is calibrated twice."},
         {"min = 0.001", "min = 0", "cal.toml:22: parameter[2].min: must be larger than zero with transform = \"log\"."},
         {"[[parameter]]\nname = \"Ns\"", "[[parametre]]\nname = \"Ns\"", "cal.toml:14: parametre: unknown key (the file holds [calibration], [[event]] and [[parameter]])."},
+        {"seed = 11", "seed = 11 \xc3\xa9", "cal.toml:4: a character beyond ASCII outside quotes and comments."},
         {"\"dds\"", "\"dds", "cal.toml:2: "},  // the TOML reader's own words
     };
     for (const auto& [from, to, message] : cases) {
