@@ -13,8 +13,10 @@
 // then per parameter the median of those distances, to see which parameters
 // the hydrograph pins down and which it cannot tell.
 //
-// Usage: twinExperimentBench [--seeds N] [--evaluations M] [--size COLS ROWS]
+// Usage: twinExperimentBench [--seeds N] [--evaluations M] [--batch B] [--size COLS ROWS]
 //                            [--threads T] [--programs DIR] [--keep DIR]
+//   B is the DDS batch (default 8, calibrateModel's default): the fewer
+//   candidates a batch holds, the more often the search moves on.
 //   DIR of --programs holds prepare/, simulation/ and calibration/ of a build
 //   (default: the build this benchmark belongs to); --keep works in DIR and
 //   leaves it.
@@ -102,13 +104,14 @@ double median(std::vector<double> v) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    int seeds = 10, evaluations = 300, cols = 30, rows = 25, threads = 0;
+    int seeds = 10, evaluations = 300, batch = 8, cols = 30, rows = 25, threads = 0;
     fs::path programs = fs::absolute(fs::path(argv[0])).parent_path().parent_path();
     fs::path work;
     for (int a = 1; a < argc; ++a) {
         const std::string option = argv[a];
         if (option == "--seeds" && a + 1 < argc) seeds = std::atoi(argv[++a]);
         else if (option == "--evaluations" && a + 1 < argc) evaluations = std::atoi(argv[++a]);
+        else if (option == "--batch" && a + 1 < argc) batch = std::atoi(argv[++a]);
         else if (option == "--size" && a + 2 < argc) {
             cols = std::atoi(argv[++a]);
             rows = std::atoi(argv[++a]);
@@ -116,8 +119,8 @@ int main(int argc, char** argv) {
         else if (option == "--programs" && a + 1 < argc) programs = fs::absolute(argv[++a]);
         else if (option == "--keep" && a + 1 < argc) work = fs::absolute(argv[++a]);
         else {
-            std::fprintf(stderr, "Usage: twinExperimentBench [--seeds N] [--evaluations M] [--size COLS ROWS] "
-                                 "[--threads T] [--programs DIR] [--keep DIR]\n");
+            std::fprintf(stderr, "Usage: twinExperimentBench [--seeds N] [--evaluations M] [--batch B] "
+                                 "[--size COLS ROWS] [--threads T] [--programs DIR] [--keep DIR]\n");
             return 1;
         }
     }
@@ -169,8 +172,8 @@ int main(int argc, char** argv) {
         }
     }
     std::printf("Twin experiment: %d x %d sample landscape, gauge at the mouth (column %d, row %d, %d cells upstream),\n"
-                "DDS, %d evaluations, seeds 1 to %d; distances from the truth as fractions of the log range.\n\n",
-                cols, rows, column, row, cells, evaluations, seeds);
+                "DDS, %d evaluations in batches of %d, seeds 1 to %d; distances from the truth as fractions of the log range.\n\n",
+                cols, rows, column, row, cells, evaluations, batch, seeds);
     std::printf("%-6s %-12s", "seed", "best KGE");
     for (const Parameter& p : kParameters) std::printf(" %-8s", p.name);
     std::printf("\n");
@@ -181,7 +184,7 @@ int main(int argc, char** argv) {
     for (int seed = 1; seed <= seeds; ++seed) {
         const std::string name = "seed" + std::to_string(seed);
         std::ostringstream config;
-        config << "[calibration]\nevaluations = " << evaluations << "\nseed = " << seed
+        config << "[calibration]\nevaluations = " << evaluations << "\nbatch = " << batch << "\nseed = " << seed
                << "\n\n[[event]]\nproject = \"project\"\n\n[[event.gauge]]\ncell = [" << column << ", " << row
                << "]\nobserved = \"observed.csv\"\n";
         for (const Parameter& p : kParameters) {

@@ -160,7 +160,7 @@ Calibration loadCalibration(const CalibrationConfig& config) {
     }
     if (config.initial == InitialPoint::kParameterFile) c.initial = initial;
 
-    // The hash: the configuration, and the files it reads whose bytes the scores depend on most.
+    // The hash: the configuration, and the bytes of the parameter files and the observations.
     uint64_t h = fnv1a(canonicalText(config));
     for (const LoadedEvent& e : c.events) {
         h = fnv1a(e.paramFileText, h);
