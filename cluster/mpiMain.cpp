@@ -11,6 +11,7 @@
 #include <mpi.h>
 #include <sched.h>
 
+#include <csignal>
 #include <iostream>
 #include <new>
 #include <stdexcept>
@@ -29,6 +30,10 @@ const char* const kUsage =
     "\n"
     "  --threads T  compute cells on T threads in each process (T >= 1); the\n"
     "               default is every processor the process may run on.\n"
+    "  --save-state FILE [--save-at HOURS], --initial-state FILE\n"
+    "               save the model state, or start from a saved one, as\n"
+    "               runoffSim does; a state saved by any number of processes\n"
+    "               can be read by any other number.\n"
     "  --help       print this text.\n"
     "  --version    print the version.\n";
 
@@ -99,6 +104,9 @@ int run(int argc, char** argv, int rank) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    // A file size limit (ulimit -f) then fails the write that passes it, which
+    // is reported and cleaned up like a full disk, instead of killing the program.
+    std::signal(SIGXFSZ, SIG_IGN);
     int provided = 0;
     MPI_Init_thread(&argc, &argv, MPI_THREAD_SERIALIZED, &provided);
     int rank = 0;

@@ -50,43 +50,48 @@ void tellOnStandardError(const std::string& text) {
 
 }  // namespace
 
-int runConsoleProgram(const MainSequence& mainSequence, const char* outOfMemory) {
-    std::ios::sync_with_stdio(false);
+namespace {
+
+// Runs the main sequence on standard output; returns its status and the
+// message that stopped it, if any. The model's programs stop on their own
+// errors only; the others also turn any other failure into a message.
+struct Ending {
     int status = 1;
-    std::string error;
+    std::string stop;
+};
+Ending runMainSequence(const MainSequence& mainSequence, const char* outOfMemory, bool anyFailure) {
+    std::ios::sync_with_stdio(false);
+    Ending ending;
     try {
-        status = mainSequence(std::cout);
-    } catch (const InputError& stop) {
-        error = stop.message;
+        ending.status = mainSequence(std::cout);
+    } catch (const InputError& error) {
+        ending.stop = error.message;
     } catch (const std::bad_alloc&) {
-        error = outOfMemory;
+        ending.stop = outOfMemory;
     } catch (const std::length_error&) {  // a size beyond what any vector can hold
-        error = outOfMemory;
+        ending.stop = outOfMemory;
     } catch (const std::exception& failure) {
-        error = std::string("Error: ") + failure.what() + "\n";
+        if (!anyFailure) throw;
+        ending.stop = std::string("Error: ") + failure.what() + "\n";
     }
+    return ending;
+}
+
+}  // namespace
+
+int runConsoleProgram(const MainSequence& mainSequence, const char* outOfMemory) {
+    const Ending ending = runMainSequence(mainSequence, outOfMemory, true);
     std::cout.flush();  // the output so far comes before the error in a shared log
-    tellOnStandardError(error);
-    return status;
+    tellOnStandardError(ending.stop);
+    return ending.status;
 }
 
 int runModelConsoleProgram(const MainSequence& mainSequence, const char* outOfMemory) {
-    std::ios::sync_with_stdio(false);
-    int status = 1;
-    std::string stop;
-    try {
-        status = mainSequence(std::cout);
-    } catch (const InputError& error) {
-        stop = error.message;
-    } catch (const std::bad_alloc&) {
-        stop = outOfMemory;
-    } catch (const std::length_error&) {  // a size beyond what any vector can hold
-        stop = outOfMemory;
-    }
-    std::cout << stop;
+    const Ending ending = runMainSequence(mainSequence, outOfMemory, false);
+    std::cout << ending.stop;
     std::cout.flush();
-    if (status != 0) echoStop(std::cout, stop);
-    return status;
+    if (ending.status != 0) echoStop(std::cout, ending.stop);
+    return ending.status;
 }
 
 void echoStop(const std::ostream& console, std::string_view message) {

@@ -6,7 +6,9 @@
 #      storm, the dam, the reservoir and the parameter file (build/sample);
 #   3. run runoffSim, then dischargeImageHourly (automatic colour range) and
 #      dischargeSeriesHourly at the basin mouth, answering their prompts;
-#   4. make an animated GIF of the hourly images when ImageMagick is there.
+#   4. export the results (NetCDF, GeoTIFF, an SVG hydrograph) and run ten
+#      members of the storm through runEnsemble;
+#   5. make an animated GIF of the hourly images when ImageMagick is there.
 # Every program's console goes to a .log file next to its results.
 #
 # With the installed programs instead of a build (they must be on the PATH):
@@ -169,7 +171,7 @@ hydrograph="$sample/output/${mouthColumn}-${mouthRow}_hourlyMeanDischarge.dat"
 awk '$2 > peak { peak = $2; at = $1 } END { printf "Peak hourly mean discharge: %s m3/s in the hour ending at minute %s\n", peak, at }' \
     "$hydrograph"
 
-# --- 4. Results for GIS, xarray and a gauge ------------------------------------
+# --- 4. Results for GIS, xarray, a gauge and the browser -----------------------
 if $installed; then
     plotHydrograph="$(command -v plotHydrograph || true)"
     exportResults="$(command -v exportResults || true)"
@@ -188,18 +190,41 @@ if [ -n "$plotHydrograph" ]; then
 fi
 netcdf=""
 if [ -n "$exportResults" ] && [ -x "$exportResults" ]; then
-    step "CF NetCDF and GeoTIFF maps"
-    # --geotiff only where the build found GDAL.
-    if "$exportResults" --help | grep -q "built without GDAL"; then
-        run_logged "$sample" exportResults.log "$exportResults"
-    else
-        run_logged "$sample" exportResults.log "$exportResults" --geotiff
+    step "CF NetCDF, GeoTIFF maps and the viewer page"
+    # --geotiff only where the build found GDAL; the page shows the synthetic gauge with its scores.
+    exportOptions=(--html --observed "$mouthColumn" "$mouthRow" "$gauge")
+    if ! "$exportResults" --help | grep -q "built without GDAL"; then
+        exportOptions+=(--geotiff)
     fi
+    run_logged "$sample" exportResults.log "$exportResults" "${exportOptions[@]}"
     cat "$sample/exportResults.log"
     netcdf="$sample/output/discharge.nc"
 fi
 
-# --- 5. Animation --------------------------------------------------------------
+# --- 5. Ensemble ----------------------------------------------------------------
+# Ten members of the storm (moved, shifted in time, scaled) through runEnsemble,
+# in a copy of the project with 300 s steps: a fifth of the work of 60 s steps,
+# so the ten members cost about two runs of runoffSim.
+if $installed; then
+    runEnsemble="$(command -v runEnsemble || true)"
+else
+    runEnsemble="$build/ensemble/runEnsemble"
+fi
+ensemble=""
+if [ -n "$runEnsemble" ] && [ -x "$runEnsemble" ]; then
+    step "Ensemble: ten members of the storm through runEnsemble (a copy with 300 s steps)"
+    ensemble="$sample/ensemble"
+    mkdir -p "$ensemble/output"
+    cp -r "$sample/topoData" "$sample/temp" "$sample/input" "$ensemble/"
+    awk '{ for (i = 1; i <= NF; i++) if (++n == 15) $i = 300; print }' "$sample/param-hsx-event-ver400.dat" \
+        >"$ensemble/param-hsx-event-ver400.dat"
+    run_logged "$ensemble" makeSampleBasin.log "$makeSample" ensemble .
+    run_logged "$ensemble" runEnsemble.log "$runEnsemble" --threshold flood=input/floodLevel.asc \
+        --point "$mouthColumn" "$mouthRow"
+    cat "$ensemble/runEnsemble.log"
+fi
+
+# --- 6. Animation --------------------------------------------------------------
 gif=""
 imagemagick=()
 if command -v magick >/dev/null 2>&1; then
@@ -234,11 +259,17 @@ Discharge grids     $sample/output/*.bin (float32 frames, south row first; see R
 Rainfall total      $sample/output/totalRainDistribution.asc
 EOF
 if [ -n "$netcdf" ]; then
+    echo "Viewer page         $sample/output/viewer.html (open it in a browser; works offline)"
     echo "NetCDF (CF-1.8)     $netcdf (xarray, QGIS, Panoply, ncview)"
     if [ -e "$sample/output/peakDischarge.tif" ]; then
         echo "GeoTIFF maps        $sample/output/peakDischarge.tif, peakTime.tif, totalRain.tif"
     fi
 else
     echo "NetCDF              not built (install libnetcdf-dev, and libgdal-dev for the GeoTIFF maps)"
+fi
+if [ -n "$ensemble" ]; then
+    echo "Ensemble (CF-1.8)   $ensemble/output/ensemble.nc (flood probabilities, peak quantiles, members at the mouth)"
+else
+    echo "Ensemble            not built (runEnsemble needs libnetcdf-dev)"
 fi
 echo "Console logs        $sample/*.log, $sample/output/*.log"

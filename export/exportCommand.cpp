@@ -9,6 +9,7 @@
 #include "geotiffWriter.h"
 #endif
 
+#include <charconv>
 #include <memory>
 #include <ostream>
 
@@ -34,11 +35,31 @@ std::string exportUsage() {
            "  -s, --start TIME     start of the event, as 2024-09-01T00:00 or 2024-09-01 00:00:00\n"
            "  -g, --geotiff        also write output/peakDischarge.tif, output/peakTime.tif\n"
            "                       and output/totalRain.tif (EPSG:4326)\n"
+           "  --html               also write output/viewer.html, the results in one page that\n"
+           "                       opens offline in a browser: the discharge animated on a map,\n"
+           "                       the rainfall, the peaks, and the hydrograph of any cell\n"
+           "  --observed COL ROW FILE\n"
+           "                       a gauge's record (CSV, as plotHydrograph --observed reads it)\n"
+           "                       at the cell of column COL and row ROW, drawn on the page with\n"
+           "                       its skill scores; may be given more than once (needs --html)\n"
            "  -h, --help           show this text\n"
            "  --version            show the version\n" +
            std::string(geotiffAvailable() ? "" : "\nThis exportResults was built without GDAL: --geotiff is not available.\n");
 }
 
+
+namespace {
+
+int32_t gaugeNumber(const CommandLine& line, const std::string& what, const std::string& text) {
+    int32_t value = 0;
+    const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
+    if (ec != std::errc() || end != text.data() + text.size() || value < 1) {
+        throw line.error("--observed needs the " + what + " number as a whole number from 1, not \"" + text + "\".");
+    }
+    return value;
+}
+
+}  // namespace
 
 ExportOptions parseExportOptions(const std::vector<std::string>& args) {
     ExportOptions options;
@@ -53,9 +74,20 @@ ExportOptions parseExportOptions(const std::vector<std::string>& args) {
             if (options.start.empty()) throw line.error("--start needs a date and time.");
         } else if (arg == "-g" || arg == "--geotiff") {
             options.geotiff = true;
+        } else if (arg == "--html") {
+            options.html = true;
+        } else if (arg == "--observed") {
+            ViewerGauge gauge;
+            gauge.columnNumber = gaugeNumber(line, "column", line.value());
+            gauge.rowNumber = gaugeNumber(line, "row", line.value());
+            gauge.path = line.value();
+            options.gauges.push_back(gauge);
         } else {
             throw line.error("unknown option " + arg + ".");
         }
+    }
+    if (!options.gauges.empty() && !options.html && !options.help && !options.version) {
+        throw line.error("--observed adds a gauge to the viewer page: give --html too.");
     }
     return options;
 }
@@ -96,6 +128,8 @@ int runExport(const ExportOptions& options, std::ostream& out) {
     project.dir = options.projectDir;
     ExportRun run;
     loadExportRun(run, project, options.start);
+    ViewerInputs viewer;
+    if (options.html) viewer = readViewerInputs(run, options.gauges);
     out << "Event start: "
         << (run.start.start ? isoText(*run.start.start) + " (" + run.start.source + ")" : run.start.source) << '\n';
 
@@ -107,6 +141,12 @@ int runExport(const ExportOptions& options, std::ostream& out) {
 #if FLOOD_HAVE_GDAL
     if (options.geotiff) writeMaps(run, peaks, files, out);
 #endif
-    for (auto& file : files) file->commit();
+    if (options.html) {
+        files.push_back(std::make_unique<TemporaryFile>(project.path("output/viewer.html")));
+        out << "Write " << files.back()->finalPath << '\n';
+        out.flush();
+        out << writeViewerPage(run, viewer, files.back()->path);
+    }
+    commitTogether(files);
     return 0;
 }

@@ -181,13 +181,19 @@ void legend(std::ostringstream& svg, const std::vector<LegendEntry>& entries) {
     }
 }
 
+}  // namespace
+
+namespace {
+
 std::string signedLabel(double v, const char* unit) {
     char s[48];
     std::snprintf(s, sizeof s, "%+.3g%s", v, unit);
     return s;
 }
 
-std::string scoresLine(const SkillScores& s) {
+}  // namespace
+
+std::string skillScoresLine(const SkillScores& s) {
     char head[160];
     // SVG collapses runs of blanks, so middle dots keep the scores apart.
     const std::string dot = " \xc2\xb7 ";
@@ -197,8 +203,6 @@ std::string scoresLine(const SkillScores& s) {
            signedLabel(s.peakErrorPercent, " %") + dot + "peak timing " + signedLabel(s.peakTimingMinutes, " min") +
            dot + std::to_string(s.pairs) + " observations";
 }
-
-}  // namespace
 
 double niceStep(double range, int count) {
     if (!(range > 0)) return 1.0;
@@ -265,7 +269,7 @@ std::string hydrographSvg(const HydrographPlot& plot) {
     svg << "<rect x=\"" << px(kLeft) << "\" y=\"" << px(kTop) << "\" width=\"" << px(kRight - kLeft) << "\" height=\""
         << px(kBottom - kTop) << "\" fill=\"none\" stroke=\"" << kTextColour << "\"/>\n";
     legend(svg, entries);
-    if (plot.scores) svg << text((kLeft + kRight) / 2, kBottom + 120, scoresLine(*plot.scores), "middle", 13);
+    if (plot.scores) svg << text((kLeft + kRight) / 2, kBottom + 120, skillScoresLine(*plot.scores), "middle", 13);
     svg << "</svg>\n";
     return svg.str();
 }

@@ -27,5 +27,8 @@ struct HydrographPlot {
 
 std::string hydrographSvg(const HydrographPlot& plot);
 
+// The scores on one line, as the picture shows them under the legend.
+std::string skillScoresLine(const SkillScores& scores);
+
 // Tick spacing for about `count` ticks over `range`: 1, 2 or 5 times a power of ten.
 double niceStep(double range, int count);

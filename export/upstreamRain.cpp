@@ -30,9 +30,8 @@ std::vector<int32_t> upstreamCells(const std::vector<int32_t>& flowDir, int32_t 
     return cells;
 }
 
-namespace {
-
-void readRain(RainGrid& rain, const Project& project, const ModelParams& params) {
+RainGrid readRunRainfall(const Project& project, const ModelParams& params) {
+    RainGrid rain = makeRainGrid(params);
     const bool text = params.rainFormat == 1;
     const std::string path = project.path(text ? "input/rain10min.dat" : "input/rain.bin");
     std::ifstream in(path, text ? std::ios::in : std::ios::binary);
@@ -42,41 +41,52 @@ void readRain(RainGrid& rain, const Project& project, const ModelParams& params)
     } else {
         readRainBinary(rain, in, path);
     }
+    return rain;
+}
+
+CellRainPoints::CellRainPoints(const Project& project, const ModelParams& runParams, const RainGrid& runRain)
+    : params(runParams), rain(runRain) {
+    cached = readRainCache(project.path(kRainCachePath), rainCacheHeader(params), cache);
+    if (!cached) index = makeRainPointIndex(rain);
+    shape.nrows = params.nrows;
+    shape.ncols = params.ncols;
+}
+
+namespace {
+
+// One cell's centre and metric size as the simulation computes them.
+Cell cellGeometry(const CellGrid& shape, const ModelParams& params, int32_t i) {
+    Cell cell;
+    cell.setGeometry(shape.rowOf(i), shape.colOf(i), params.nrows, params.ncols, params.yllcorner, params.xllcorner,
+                     0.0f, params.scale);
+    return cell;
 }
 
 }  // namespace
 
+std::size_t CellRainPoints::pointOf(int32_t i) const {
+    if (cached) return static_cast<std::size_t>(cache[static_cast<std::size_t>(i)]);
+    const Cell cell = cellGeometry(shape, params, i);
+    const RainPointChoice choice = nearestRainPoint(index, cell.latSec, cell.lonSec);
+    if (!choice.found()) throw InputError("Error: no rainfall point lies near " + cellName(shape, i) + ".\n");
+    return rain.indexOf(choice.i, choice.j);
+}
+
+double CellRainPoints::areaOf(int32_t i) const {
+    const Cell cell = cellGeometry(shape, params, i);
+    return static_cast<double>(cell.dx) * static_cast<double>(cell.dy);
+}
+
 std::vector<double> upstreamMeanRain(const Project& project, const ModelParams& params,
                                      const std::vector<int32_t>& cells) {
-    RainGrid rain = makeRainGrid(params);
-    readRain(rain, project, params);
-
-    // The rainfall point of a cell: from the cache when it fits, else the nearest one.
-    std::vector<int32_t> pointOf;
-    const bool cached = readRainCache(project.path(kRainCachePath), rainCacheHeader(params), pointOf);
-    RainPointIndex index;
-    if (!cached) index = makeRainPointIndex(rain);
-    CellGrid shape;  // the grid's size alone, for cell positions and names
-    shape.nrows = params.nrows;
-    shape.ncols = params.ncols;
-
+    const RainGrid rain = readRunRainfall(project, params);
+    const CellRainPoints points(project, params, rain);
     const std::size_t observations = seriesLength(params.days, params.obsPerHour);
     std::vector<double> mean(observations, 0.0);
     double area = 0.0;
-    Cell cell;  // one cell at a time: its centre and metric size as the simulation computes them
     for (int32_t i : cells) {
-        cell.setGeometry(shape.rowOf(i), shape.colOf(i), params.nrows, params.ncols, params.yllcorner,
-                         params.xllcorner, 0.0f, params.scale);
-        std::size_t point = 0;
-        if (cached) {
-            point = static_cast<std::size_t>(pointOf[static_cast<std::size_t>(i)]);
-        } else {
-            const RainPointChoice choice = nearestRainPoint(index, cell.latSec, cell.lonSec);
-            if (!choice.found()) throw InputError("Error: no rainfall point lies near " + cellName(shape, i) + ".\n");
-            point = rain.indexOf(choice.i, choice.j);
-        }
-        const double weight = static_cast<double>(cell.dx) * static_cast<double>(cell.dy);
-        const std::vector<float>& series = rain.points[point].rainSeries;
+        const double weight = points.areaOf(i);
+        const std::vector<float>& series = rain.points[points.pointOf(i)].rainSeries;
         for (std::size_t k = 0; k < observations; ++k) mean[k] += weight * static_cast<double>(series[k]);
         area += weight;
     }

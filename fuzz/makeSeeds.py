@@ -97,7 +97,10 @@ def run_reference(runoffsim):
         open(os.path.join(d, "topoData", "riverNumList.dat"), "wb").write(RIVER_LIST)
         open(os.path.join(d, "param-hsx-event-ver400.dat"), "wb").write(param_text())
         open(os.path.join(d, "input", "rain10min.dat"), "wb").write(rain_text())
-        subprocess.run([os.path.abspath(runoffsim)], cwd=d, check=True, stdout=subprocess.DEVNULL)
+        open(os.path.join(d, "input", "dam.dat"), "wb").write(DAMS_KIND2)
+        open(os.path.join(d, "input", "reservoir.dat"), "wb").write(RESERVOIRS)
+        subprocess.run([os.path.abspath(runoffsim), "--save-state", "state.bin", "--save-at", "5"], cwd=d, check=True,
+                       stdout=subprocess.DEVNULL)
 
         def read(path):
             return open(os.path.join(d, path), "rb").read()
@@ -105,7 +108,7 @@ def run_reference(runoffsim):
         return {name: read(name) for name in (
             "temp/numOfBasin.dat", "temp/orderedCell.dat", "temp/setROFCell.dat",
             "output/discharge10minSnapshot.bin", "output/discharge10minMean.bin",
-            "output/dischargeHourlyMean.bin")}
+            "output/dischargeHourlyMean.bin", "state.bin")}
 
 
 def main():
@@ -149,6 +152,7 @@ def main():
         b'[[event.gauge]]\ncell = [4, 2]\nobserved = """q \\u00e9.csv"""\n\n'
         b'[[parameter]]\nname = "Ns"\nmin = 0.01\nmax = 2.0\ntransform = "log"\n\n'
         b'[[parameter]]\nname = "Dm"\nmin = 0\nmax = 3\n']
+    seeds["stateFile"] = [ref["state.bin"]]
     for target, items in seeds.items():
         d = os.path.join(outdir, target)
         os.makedirs(d, exist_ok=True)

@@ -19,7 +19,8 @@ corpus=${CORPUS:-fuzz-corpus}
 artifacts=${ARTIFACTS:-fuzz-artifacts}
 targets=("$@")
 if [ ${#targets[@]} -eq 0 ]; then
-  targets=(paramFile riverList rainfall topography paramMap structures cache dischargeImage dischargeSeries wholeRun)
+  targets=(paramFile riverList rainfall topography paramMap structures cache dischargeImage dischargeSeries wholeRun
+           stateFile)
   [ -x "$build/fuzz/calibrationConfigFuzz" ] && targets+=(calibrationConfig)
 fi
 if [ ! -d "$corpus" ]; then

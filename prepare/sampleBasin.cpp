@@ -7,9 +7,13 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <iomanip>
+#include <limits>
 #include <ostream>
 #include <sstream>
 
@@ -295,7 +299,91 @@ std::string rainText(const ModelParams& p, const DemGrid& grid) {
     return text.str();
 }
 
+// How member m changes the storm: a shift in fractions of the study area, a
+// shift in hours and a factor. Member 0 changes nothing; the others go round
+// a circle of shifts, with the time shifts and factors spread by the golden ratio.
+struct StormChange {
+    double dx = 0.0, dy = 0.0, hours = 0.0, factor = 1.0;
+};
+
+// Cells of accumulation from which a cell counts as a river for the flood level.
+constexpr int32_t kRiverCells = 20;
+
+StormChange stormChange(int m, int members) {
+    if (m == 0) return {};
+    const double pi = std::acos(-1.0);
+    const double angle = 2.0 * pi * (m - 1) / std::max(1, members - 1);
+    const double spread = std::fmod(m * 0.6180339887498949, 1.0);  // in [0, 1)
+    return {0.1 * std::cos(angle), 0.1 * std::sin(angle), -3.0 + 6.0 * spread, 0.6 + 0.8 * std::fmod(m * 0.7548776662466927, 1.0)};
+}
+
+// Member m's frames, float32 little-endian, each value rounded to the two
+// decimals the text storm has.
+std::string memberFrames(const ModelParams& p, const DemGrid& grid, const StormChange& change) {
+    const double width = grid.ncols * grid.cellsize, height = grid.nrows * grid.cellsize;
+    std::string bytes;
+    bytes.reserve(static_cast<std::size_t>(p.days) * 24 * p.obsPerHour * p.rainRows * p.rainCols * 4);
+    char number[32];
+    for (int day = 0; day < p.days; ++day) {
+        for (int hour = 0; hour < 24; ++hour) {
+            for (int k = 0; k < p.obsPerHour; ++k) {
+                const double hours = day * 24 + hour + (k + 0.5) * p.rainInterval / 60.0;
+                for (int i = 0; i < p.rainRows; ++i) {  // southern row first
+                    for (int j = 0; j < p.rainCols; ++j) {
+                        const double x = (j * p.rainDx + p.rainLon0 - grid.xllcorner) / width;
+                        const double y = (i * p.rainDy + p.rainLat0 - grid.yllcorner) / height;
+                        const double rain = change.factor * sampleRain(x - change.dx, y - change.dy, hours - change.hours);
+                        std::snprintf(number, sizeof number, "%.2f", rain);
+                        const float value = std::strtof(number, nullptr);
+                        uint32_t bits = 0;
+                        std::memcpy(&bits, &value, 4);
+                        for (int b = 0; b < 4; ++b) bytes.push_back(static_cast<char>((bits >> (8 * b)) & 0xff));
+                    }
+                }
+            }
+        }
+    }
+    return bytes;
+}
+
 }  // namespace
+
+void writeSampleEnsemble(const std::string& projectDir, int32_t ncols, int32_t nrows, int members, std::ostream& out) {
+    namespace fs = std::filesystem;
+    const DemGrid grid = makeSampleDem(ncols, nrows);
+    const ModelParams params = sampleParams(grid);
+    const std::string topo = projectDir + "/topoData/";
+    const std::vector<int32_t> flowAcc = readIntRaster(topo + "flowAcc.bin", nrows, ncols);
+    const std::vector<int32_t> riverNum = readIntRaster(topo + "riverNum.bin", nrows, ncols);
+    const fs::path dir = fs::path(projectDir) / "input" / "ensemble";
+    std::error_code ec;
+    if (!fs::is_directory(fs::path(projectDir) / "input", ec))
+        throw InputError("Error: " + projectDir + "/input/ does not exist; run makeSampleBasin inputs first.\n");
+    fs::remove_all(dir, ec);
+    fs::create_directories(dir, ec);
+    if (ec) throw InputError("Error: " + dir.string() + " cannot be created: " + ec.message() + ".\n");
+    out << "Write " << dir.string() << "/ (" << members << " members)\n";
+    for (int m = 0; m < members; ++m) {
+        char name[32];
+        std::snprintf(name, sizeof name, "rain.%03d.bin", m);
+        writeFileAtomically((dir / name).string(), memberFrames(params, grid, stormChange(m, members)));
+    }
+
+    // A flood level for every river cell: 0.6 m3/s per km2 of the area upstream,
+    // about what the sample storm's peaks reach; no level on the hillslopes.
+    const double cellKm2 = params.scale * 30.9 * params.scale * 30.9 * std::cos(35.3 / 180.0 * std::acos(-1.0)) / 1e6;
+    DemGrid levels = grid;
+    for (std::size_t i = 0; i < levels.size(); ++i) {
+        levels.elevation[i] = riverNum[i] >= 0 && flowAcc[i] >= kRiverCells
+                                  ? static_cast<float>(0.6 * flowAcc[i] * cellKm2)
+                                  : std::numeric_limits<float>::quiet_NaN();
+    }
+    std::ostringstream text;
+    writeDemGrid(text, levels, 2);
+    const std::string levelPath = projectDir + "/input/floodLevel.asc";
+    out << "Write " << levelPath << '\n';
+    writeFileAtomically(levelPath, text.str());
+}
 
 void writeSampleInputs(const std::string& projectDir, int32_t ncols, int32_t nrows, std::ostream& out) {
     const DemGrid grid = makeSampleDem(ncols, nrows);

@@ -54,6 +54,19 @@ RiverSite siteAtShare(const std::vector<RiverSite>& river, double share);
 // the topography is missing or does not fit the grid.
 void writeSampleInputs(const std::string& projectDir, int32_t ncols, int32_t nrows, std::ostream& out);
 
+// Writes a small rainfall ensemble of the sample storm into `projectDir`:
+// `members` files "input/ensemble/rain.MMM.bin" (float32 frames, south row
+// first, on the rainfall grid and interval of the sample's parameter file, as
+// prepareRainfall --ensemble writes them). Member 0 is the storm of
+// "input/rain10min.dat" itself; the others move it by up to a tenth of the
+// study area, start it up to three hours earlier or later and scale it by 0.6
+// to 1.4, all fixed by the member number. An earlier "input/ensemble/" is
+// replaced. Also writes "input/floodLevel.asc", a threshold grid for
+// runEnsemble: 0.6 m3/s per km2 of upstream area on the river cells
+// (accumulation of 20 or more), NODATA elsewhere. Requires the topography of
+// makeSampleDem(ncols, nrows). Announces each file on `out`.
+void writeSampleEnsemble(const std::string& projectDir, int32_t ncols, int32_t nrows, int members, std::ostream& out);
+
 // The sample's parameter values for `grid`: the starting values with two
 // days and the sample's rainfall grid.
 ModelParams sampleParams(const DemGrid& grid);

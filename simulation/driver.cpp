@@ -20,9 +20,11 @@
 #include "structureLists.h"
 #include "timeLoop.h"
 #include "topography.h"
+#include "warmStart.h"
 
 #include <algorithm>
 #include <functional>
+#include <iostream>
 #include <mutex>
 #include <optional>
 #include <sstream>
@@ -45,6 +47,13 @@ std::string runUsage() {
            "\n"
            "  --threads N  compute cells on N threads (N >= 1); the default is every\n"
            "               hardware thread. Results are the same for every N.\n"
+           "  --save-state FILE  save the model state at the end of the run in FILE,\n"
+           "               for a later run to start from (see --initial-state).\n"
+           "  --save-at HOURS  with --save-state: take the state at the end of hour\n"
+           "               HOURS of the run instead (1 to days x 24).\n"
+           "  --initial-state FILE  start every cell, dam and reservoir from the state\n"
+           "               saved in FILE instead of the initial runoff height; the\n"
+           "               state must come from a run of the same grid and parameters.\n"
            "  --help       print this text.\n"
            "  --version    print the version.\n"
            "\n"
@@ -65,10 +74,17 @@ RunOptions parseRunOptions(const std::vector<std::string>& args, const std::stri
             const bool huge = text.size() > 9 && text[0] != '0' && text.find_first_not_of("0123456789") == std::string::npos;
             options.threads = huge ? kMostThreads : std::min(line.positiveCount(text), kMostThreads);
             options.threadsGiven = true;
+        } else if (arg == "--save-state" || arg == "--initial-state") {
+            const std::string path = line.value();
+            if (path.empty()) throw line.error(arg + " needs a file name.");
+            (arg == "--save-state" ? options.saveState : options.initialState) = path;
+        } else if (arg == "--save-at") {
+            options.saveAt = line.positiveCount(line.value());
         } else {
             throw line.error("unknown option \"" + arg + "\".");
         }
     }
+    if (options.saveAt > 0 && options.saveState.empty()) throw line.error("--save-at needs --save-state.");
     return options;
 }
 
@@ -112,6 +128,7 @@ struct Run {
     bool inProcess = false;
     bool readsRainfall = true;
     std::vector<CellValues> cellValues;
+    ValueDigests* digests = nullptr;  // where the set-up leaves its value digests, if wanted
 
     Run(RunShare* s, std::ostream& o) : share(s), out(o), first(s == nullptr || s->peers.rank == 0) {}
     // One step of the main sequence; in a distributed run every process takes
@@ -176,7 +193,7 @@ void setUpCells(Run& run) {
     run.step([&] {
         checkModelParams(run.params);
         requireMemory(run.gridBytes() + modelMemoryBytes(run.grid, run.params), run.available);
-        setupCells(run.grid, run.params, out, run.inProcess ? &run.cellValues : nullptr);
+        setupCells(run.grid, run.params, out, run.inProcess ? &run.cellValues : nullptr, run.digests);
     });
     out << "Set parameter data at the river mouthes.\n";
     setupMouths(run.grid);
@@ -188,25 +205,30 @@ void setUpCells(Run& run) {
     out.flush();
 }
 
+// A run whose results cannot be written stops before the long loop, not
+// after: the directories of the results take files, the disk has room for
+// them beside the results they replace, and the discharge files, filled while
+// the cells finish, are made at full size under their temporary names.
+void prepareOutputs(Run& run) {
+    requireResultDirectories(!run.dams.empty(), !run.reservoirs.empty());
+    requireDiskSpace(outputBytes(run.params, run.dams.size() + run.reservoirs.size()), writableBytes("./output/"),
+                     "./output/");
+    openDischargeFiles(run.files, run.grid, run.riverNumList, run.params, 0);
+    requireDischargeFiles(run.files);
+}
+
 // The rainfall series, the dams and the reservoirs; then the room for the
 // results and the discharge files the loop fills.
 void readEventInputs(Run& run) {
     run.step([&] {
-        if (run.readsRainfall) readRainfall(run.rain, run.params, run.out);
+        // A rainfall file shorter than the event is said once, beside the console.
+        std::ostream* warnings = run.first && !run.inProcess ? &std::cerr : nullptr;
+        if (run.readsRainfall) readRainfall(run.rain, run.params, run.out, warnings);
         run.dams = readDams(run.grid, run.riverNumList, run.params, run.out);
         run.reservoirs = readReservoirs(run.grid, run.riverNumList, run.params, run.out);
         run.out.flush();
         if (!run.first || run.inProcess) return;
-        // A run whose results cannot be written stops before the long loop, not after.
-        requireDiskSpace(outputBytes(run.params, run.dams.size() + run.reservoirs.size()),
-                         writableBytes("./output/", {"./output/discharge10minSnapshot.bin",
-                                                     "./output/discharge10minMean.bin",
-                                                     "./output/dischargeHourlyMean.bin",
-                                                     "./output/totalRainDistribution.asc"}),
-                         "./output/");
-        // The discharge files are filled while the cells finish, under temporary
-        // names that only a complete run turns into the real ones.
-        openDischargeFiles(run.files, run.grid, run.riverNumList, run.params, 0);
+        prepareOutputs(run);
     });
 }
 
@@ -257,8 +279,51 @@ struct ValuesToFiles {
     }
 };
 
+// The states of a warm start: the one the run starts from (checked against
+// the project, then applied to the cells before the loop) and the room for
+// the one it saves.
+struct WarmStates {
+    ValueDigests digests{};
+    std::optional<ModelState> saved;
+};
+
+// Before the loop: refuses what a run cannot start from or save, starts
+// the cells from the initial state, and makes room for the saved one.
+void prepareStates(Run& run, const RunOptions& options, WarmStates& warm) {
+    if (options.initialState.empty() && options.saveState.empty()) return;
+    run.step([&] {
+        const int hours = run.params.days * 24;
+        if (options.saveAt > hours) {
+            throw InputError("Error: --save-at " + std::to_string(options.saveAt) +
+                             " lies beyond the run, whose last hour is " + std::to_string(hours) + ".\n");
+        }
+        if (!options.saveState.empty() && run.first) requireStateWritable(options.saveState);
+        const std::vector<int32_t> cells = stateCells(run.grid, run.order, run.riverNumList, run.dams, run.reservoirs);
+        if (!options.initialState.empty()) {
+            const std::string& path = options.initialState;
+            const StateFile file = readStateFile(path);
+            requireSameSetUp(file.header, projectHeader(run.params, warm.digests), path);
+            requireSameStructures(file.state, run.grid, run.dams, run.reservoirs, path);
+            requireCellRecords(file.state, run.grid, cells, run.params, path);
+            applyState(file.state, run.grid, cells, run.dams, run.reservoirs);
+        }
+        if (!options.saveState.empty()) {
+            warm.saved = stateRoom(run.grid, cells, run.params, run.dams, run.reservoirs,
+                                   options.saveAt > 0 ? options.saveAt : hours);
+        }
+    });
+}
+
+// After the outputs: the saved state, gathered in process 0 and written there.
+void saveState(Run& run, const RunOptions& options, WarmStates& warm) {
+    if (run.share != nullptr) gatherState(run.share->peers, run.grid, *warm.saved);
+    run.step([&] {
+        if (run.first) writeStateFile(options.saveState, StateFile{projectHeader(run.params, warm.digests), *warm.saved});
+    });
+}
+
 // The time loop, between its two console lines.
-void runEvent(Run& run, const RunOptions& options) {
+void runEvent(Run& run, const RunOptions& options, ModelState* capture) {
     run.out << "\nRunoff simulation starts.\n";
     std::optional<ProgressLine> progress;
     if (options.progress && run.first) progress = startProgress();
@@ -270,21 +335,30 @@ void runEvent(Run& run, const RunOptions& options) {
                                     [&] { values.send(); }});
     }
     runTimeLoop(run.grid, run.order, run.riverNumList, run.rain, run.params, run.dams, run.reservoirs, toFiles,
-                options.threads, run.out, progress ? &*progress : nullptr, loopPeers ? &*loopPeers : nullptr);
+                options.threads, run.out, progress ? &*progress : nullptr, loopPeers ? &*loopPeers : nullptr,
+                capture);
     run.out << "\nRunoff simulation ends.\n";
     run.out.flush();
 }
 
-// The outputs; false when a discharge file could not be written.
-bool writeResults(Run& run) {
-    bool written = true;
-    if (run.first) {
-        written = writeOutputs(run.files, run.grid, run.rain, run.params, run.dams, run.reservoirs, run.out);
-    } else {
-        // The tables of the dams and reservoirs this process computed.
-        writeDamTables(run.dams, run.grid, run.params, run.out);
-        writeReservoirTables(run.reservoirs, run.grid, run.params, run.out);
+// Process 0 gets the tables of the dams and reservoirs that every process
+// computed, to write them with the other results, all or none.
+void gatherTables(Peers& peers, std::vector<TableFile>& dams, std::vector<TableFile>& reservoirs) {
+    const std::vector<std::string> texts = gatherAtFirst(peers, packTables(dams) + packTables(reservoirs));
+    for (std::size_t from = 1; from < texts.size(); ++from) {
+        std::size_t at = 0;
+        unpackTables(texts[from], at, dams);
+        unpackTables(texts[from], at, reservoirs);
     }
+}
+
+// The outputs; false when any could not be written.
+bool writeResults(Run& run) {
+    std::vector<TableFile> dams = damTables(run.dams, run.grid, run.params);
+    std::vector<TableFile> reservoirs = reservoirTables(run.reservoirs, run.grid, run.params);
+    if (run.share != nullptr) gatherTables(run.share->peers, dams, reservoirs);
+    bool written = true;
+    if (run.first) written = writeOutputs(run.files, run.grid, run.rain, run.params, dams, reservoirs, run.out);
     run.out.flush();
     // Every process has written what it had to; process 0 alone knows whether the files are good.
     if (run.share != nullptr) written = run.share->peers.minimum(run.first ? (written ? 1 : 0) : 1) == 1;
@@ -317,9 +391,14 @@ Event loadEvent(const std::string& directory, const LoadOptions& options) {
 
 int runSimulation(std::ostream& out, const RunOptions& options, RunShare* share) {
     Run run(share, out);
+    WarmStates warm;
+    if (!options.initialState.empty() || !options.saveState.empty()) run.digests = &warm.digests;
     readGrid(run);
     setUpCells(run);
     readEventInputs(run);
-    runEvent(run, options);
-    return writeResults(run) ? 0 : 1;
+    prepareStates(run, options, warm);
+    runEvent(run, options, warm.saved ? &*warm.saved : nullptr);
+    if (!writeResults(run)) return 1;
+    if (warm.saved) saveState(run, options, warm);
+    return 0;
 }

@@ -17,11 +17,15 @@ struct RunOptions {
     bool help = false;      // print the usage instead of running
     bool version = false;   // print the version line instead of running
     bool threadsGiven = false;  // --threads was on the command line
+    std::string saveState;      // --save-state: where to save the state; empty: none
+    int saveAt = 0;             // --save-at: the hour at whose end it is taken; 0: the end of the run
+    std::string initialState;   // --initial-state: the state to start from; empty: the initial runoff
 };
 
 // The options of the command line (without the program name): none, or
-// "--threads N" (N >= 1; the default is every hardware thread), "--help" or
-// "--version".
+// "--threads N" (N >= 1; the default is every hardware thread), "--save-state
+// FILE" with "--save-at HOURS" (a whole number from 1), "--initial-state
+// FILE", "--help" or "--version".
 // Throws InputError with a one-line usage message, naming `program`'s --help,
 // for anything else.
 RunOptions parseRunOptions(const std::vector<std::string>& args, const std::string& program = "runoffSim");
@@ -45,9 +49,16 @@ struct RunShare {
 // With `share`, this is one process of a distributed run: it holds and
 // computes its share of the grid, and every process takes each step of the
 // sequence together (agreeOrStop). Process 0 prints, writes the caches of
-// "./temp/" (the others read them after it), the discharge files (the others
-// send it their cells' values) and the rainfall total; each process writes
-// the tables of its dams and reservoirs. The others print nothing to `out`
+// "./temp/" (the others read them after it) and every result: the others send
+// it their cells' values for the discharge files and the tables of their dams
+// and reservoirs, so that one process puts all results in place together.
+// The others print nothing to `out`
 // and throw an empty message where the run stops. Process 0's console and
 // every file are those of the run without a share.
+//
+// With options.initialState, every computed cell, dam and reservoir starts
+// from that saved state; a state that does not belong to the project is
+// refused before the loop. With options.saveState, the state at the end of
+// hour options.saveAt (0: the last hour) is saved there once the outputs are
+// written; the run and its outputs are the same as without it.
 int runSimulation(std::ostream& out, const RunOptions& options, RunShare* share = nullptr);

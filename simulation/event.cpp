@@ -212,6 +212,13 @@ CellSelection selectUpstream(const Event& event, const std::vector<int32_t>& tar
 
 namespace {
 
+// A cell set up anew starts from the node values of the event's cell.
+void takeNodeValues(Cell& cell, const Cell& from) {
+    cell.slopeQ = from.slopeQ;
+    cell.chanQ = from.chanQ;
+    cell.chanA = from.chanA;
+}
+
 // Private records of the selection's cells, set up with the changed values
 // exactly as the cell loop and the river mouths of runoffSim set them up.
 std::vector<Cell> setUpSelection(const Event& event, const CellSelection& selection, const ParamChange& change,
@@ -226,6 +233,7 @@ std::vector<Cell> setUpSelection(const Event& event, const CellSelection& select
         checkCellValues(grid, i, values, cells[p].flowAcc > params.channelThreshold);
         const Cell* downstream = cells[p].downstream != kNoCell ? &grid.cell(cells[p].downstream) : nullptr;
         setupCellFromValues(cells[p], downstream, values, params);
+        if (event.fromState) takeNodeValues(cells[p], grid.cell(i));
     }
     // The mouths, from their upstream cells as set up here; a mouth's upstream
     // cells are all places of the selection.

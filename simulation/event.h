@@ -39,6 +39,9 @@ struct Event {
     // Per grid index, the values each set-up cell took from the parameter
     // file or its maps (zeros for the cells that are not set up).
     std::vector<CellValues> cellValues;
+    // The cells' node values, dams and reservoirs hold a saved state
+    // (startFromState, warmStart.h): runs start from it, not from the initial runoff.
+    bool fromState = false;
 };
 
 // Loads the project in `directory` as runoffSim reads it, with the same checks

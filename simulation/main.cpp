@@ -6,11 +6,15 @@
 #include "programInfo.h"
 #include "progressLine.h"
 
+#include <csignal>
 #include <ostream>
 #include <string>
 #include <vector>
 
 int main(int argc, char** argv) {
+    // A file size limit (ulimit -f) then fails the write that passes it, which
+    // is reported and cleaned up like a full disk, instead of killing the program.
+    std::signal(SIGXFSZ, SIG_IGN);
     const std::vector<std::string> args(argv + 1, argv + argc);
     return runModelConsoleProgram(
         [&](std::ostream& out) {

@@ -170,6 +170,7 @@ TEST(CalcOrderCache, DamagedCacheIsRebuilt) {
         {"5\n4\n135\n35\n7\n17\n2147483647\n4\n1\n1\n1\n1\n1\n", cells},   // absurd size
         {"5\n4\n135\n35\n-1\n17\n", cells},                                 // negative count
         {"5\n4\n135\n35\n7\n17\n8\n4\nx\n1\n1\n1\n1\n", cells},             // not a number
+        {"5\n4\n135\n35\n8\n17\n5\n3\n4\n1\n1\n1\n1\n1\n", cells},        // a group split in two
         {basin, cells.substr(0, cells.size() / 2)},                         // short order file
         {basin, "9" + cells},                                               // wrong accumulation
         {basin, cells.substr(0, cells.find('\n') + 1) + cells},             // an entry twice

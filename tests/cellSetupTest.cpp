@@ -36,6 +36,10 @@ TEST(CellSetup, GeometryAndCoefficients) {
     EXPECT_EQ(setUpCell(3, nullptr).slopeSine, std::sin(std::atan(9.999999747378752e-06)));  // float32 1e-5
     EXPECT_EQ(setUpCell(5, &lower).flowLength, 30.0 * 30.9);
     EXPECT_EQ(setUpCell(2, &lower, 1.0, 0.5, 1, 100.0f).flowLength, std::sqrt(20000.0));
+    // East and west run along dx, the diagonals over both sides.
+    EXPECT_EQ(setUpCell(3, &lower, 1.0, 0.5, 1, 50.0f).flowLength, 100.0);
+    EXPECT_EQ(setUpCell(7, &lower, 1.0, 0.5, 1, 50.0f).flowLength, 100.0);
+    EXPECT_EQ(setUpCell(8, &lower, 1.0, 0.5, 1, 50.0f).flowLength, std::sqrt(12500.0));
 
     const Cell cell = setUpCell(3, &lower);
     EXPECT_EQ(cell.kinExponent, 1.666667);  // not 5/3

@@ -235,10 +235,10 @@ TEST(DamList, HourlyTable) {
     g.upstreamFlow(6.0f);
     for (int hour = 0; hour < 24; ++hour)
         for (int step = 0; step < 60; ++step) operate(dams[0], g.target(), g.upstream(), 0, hour, step, 60);
-    std::ostringstream out;
-    writeDamTables(dams, g.grid, g.params, out);
-    EXPECT_EQ(out.str(), "Write ./output/damData/damIQS.dat\n");
-    const std::string table = readFile("output/damData/UpperIQS.dat");
+    const std::vector<TableFile> tables = damTables(dams, g.grid, g.params);
+    ASSERT_EQ(tables.size(), 1u);
+    EXPECT_EQ(tables[0].path, "./output/damData/UpperIQS.dat");
+    const std::string& table = tables[0].text;
     EXPECT_EQ(table.substr(0, table.find('\n') + 1), "1\t6\t5\t1930\n");  // mean storage 30.5 * 60 + 100
     EXPECT_EQ(std::count(table.begin(), table.end(), '\n'), 24);
     EXPECT_NE(table.find("\n24\t6\t5\t"), std::string::npos);

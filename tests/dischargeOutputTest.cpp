@@ -217,9 +217,7 @@ TEST(DischargeFiles, MissingOutputDirectoryIsReported) {
     EXPECT_EQ(r.status, 1);
     const std::string tail =
         "Write ./output/resData/resIQ.dat\n"
-        "Error: ./output/discharge10minSnapshot.bin could not be written.\n"
-        "Error: ./output/discharge10minMean.bin could not be written.\n"
-        "Error: ./output/dischargeHourlyMean.bin could not be written.\n";
+        "Error: ./output/discharge10minSnapshot.bin could not be written: No such file or directory.\n";
     EXPECT_EQ(r.output.substr(r.output.size() - tail.size()), tail);
     // The series are released once everything is written.
     EXPECT_TRUE(project.grid.at(1, 1).dischargeSeries.empty());

@@ -1,12 +1,13 @@
 // exportResults: discharge.nc read back through netCDF-C (dimensions,
 // coordinates, attributes, every value against the grid files, north-up on a
 // grid wider than high, fill values, station series), the GeoTIFF maps read
-// back through GDAL, the event start, and the failures that must leave the
-// previous results as they were.
+// back through GDAL, the event start, the failures that must leave the
+// previous results as they were, and the viewer page in headless Chromium.
 
 #include "exportCommand.h"
 #include "plotCommand.h"
 #include "resultsProject.h"
+#include "viewerData.h"
 
 #include <gtest/gtest.h>
 #include <netcdf.h>
@@ -14,6 +15,7 @@
 #include <gdal_priv.h>
 #endif
 
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 
@@ -278,6 +280,105 @@ TEST(ExportResults, BadResultsStopBeforeAnythingIsReplaced) {
     EXPECT_EQ(runExportHere().status, 1);
     EXPECT_FALSE(std::filesystem::exists("output/discharge.nc.part"));
 }
+
+// The viewer page of the hand-made run: the gauge scored as plotHydrograph
+// scores it, gauges that cannot be drawn, and the page itself opened in
+// headless Chromium by tests/viewerBrowser.js (colours against the legend, the
+// slider, a channel cell's hydrograph against the file's bits, the dam's table).
+TEST(ExportResults, ViewerPageInTheBrowser) {
+    ResultsProject project;
+    std::vector<float> dem;
+    for (int y = 1; y <= kRows; ++y)
+        for (int x = 1; x <= kCols; ++x) dem.push_back(100.0f + 3.0f * static_cast<float>(x) + 7.0f * static_cast<float>(y));
+    writeBinary("topoData/modDem.bin", dem);
+    writeBinary("topoData/riverNum.bin", std::vector<int32_t>(kCols * kRows, 0));
+    // The channel cell at column 5, row 2 holds 100 h + 25.125 in the hour ending at minute 60 (h + 1).
+    writeText("gauge.csv", "minutes,q\n120,120\n180,230\n240,330\n300,420\n");
+    ExportOptions options;
+    options.html = true;
+    options.gauges = {{5, 2, "gauge.csv"}};
+    const RunResult result = runExportHere(options);
+    ASSERT_EQ(result.status, 0) << result.output;
+    EXPECT_NE(result.output.find("Write output/viewer.html\n"), std::string::npos);
+    const std::string page = readFile("output/viewer.html");
+
+    const RunResult plot = runCaptured([](std::ostream& out) {
+        return runPlot(parsePlotOptions({"--cell", "5", "2", "--observed", "gauge.csv"}), out);
+    });
+    ASSERT_EQ(plot.status, 0) << plot.output;
+    std::string csv;  // as the page's JSON holds it, line ends escaped
+    for (char c : readFile("output/hydrograph-5-2-skill.csv")) csv += c == '\n' ? std::string("\\u000a") : std::string(1, c);
+    EXPECT_NE(page.find("\"skillCsv\":\"" + csv + "\""), std::string::npos) << csv;
+
+    options.gauges = {{2, 3, "gauge.csv"}};
+    EXPECT_EQ(runExportHere(options).output,
+              "Error: the gauge at column 2, row 3 is on a cell that is not computed: "
+              "output/dischargeHourlyMean.bin holds no discharge there.\n");
+    options.gauges = {{7, 1, "gauge.csv"}};
+    EXPECT_EQ(runExportHere(options).output, "Error: the gauge at column 7, row 1 is outside the grid of 6 x 4 cells.\n");
+    EXPECT_TRUE(readFile("output/viewer.html") == page);
+    EXPECT_THROW(parseExportOptions({"--observed", "5", "2", "gauge.csv"}), InputError);
+
+    const char* chromium = std::getenv("CHROMIUM") ? std::getenv("CHROMIUM") : "/usr/bin/chromium";
+    if (!std::filesystem::exists(chromium) || std::system("node --version >/dev/null 2>&1") != 0) {
+        GTEST_SKIP() << "the browser check needs chromium (" << chromium << ") and node: apt-get install chromium nodejs";
+    }
+    const int status = std::system((std::string("node ") + FLOOD_VIEWER_BROWSER + " check output/viewer.html . 5 2 Upper 3 3 "
+                                    "> browser.log 2>&1").c_str());
+    EXPECT_EQ(status, 0) << readFile("browser.log");
+}
+
+// The viewer's plan: a small run keeps everything at full resolution and exact;
+// a large one coarsens the slopes' maps first, within the budget.
+TEST(ExportResults, ViewerPlanKeepsThePageWithinItsBudget) {
+    auto sizes = [](uint64_t cells, uint64_t exactCells, int64_t hours) {
+        ViewerSizes s;
+        s.hours = hours;
+        s.exactCells = exactCells;
+        s.fixedBytes = cells * 16 + exactCells * (4 + 4 * static_cast<uint64_t>(hours));
+        for (uint64_t k = 1; k <= 16; ++k) s.slopeBlocks.push_back((cells - exactCells) / (k * k));
+        return s;
+    };
+    const ViewerPlan small = planViewer(sizes(12000, 4000, 48), kViewerBudgetBytes);
+    EXPECT_EQ(small.hourlyFactor, 1);
+    EXPECT_EQ(small.tenMinuteFactor, 2);  // at most twice the room of the hourly maps
+    EXPECT_TRUE(small.tenMinuteExact);
+    const ViewerPlan large = planViewer(sizes(1000000, 60000, 24), kViewerBudgetBytes);
+    EXPECT_GT(large.hourlyFactor, 1);
+    EXPECT_FALSE(large.tenMinuteExact);
+    EXPECT_GE(large.tenMinuteFactor, large.hourlyFactor);
+    EXPECT_LE(large.estimatedBytes, kViewerBudgetBytes);
+    // Levels: no data, zero, the ends of the scale.
+    const LogScale scale = logScaleUpTo(1000.0);
+    EXPECT_EQ(scale.level(-9999.0), 0);
+    EXPECT_EQ(scale.level(0.0), 1);
+    EXPECT_EQ(scale.level(scale.qMin * 1.0001), 2);
+    EXPECT_EQ(scale.level(1000.0), 255);
+    EXPECT_EQ(scale.level(1e9), 255);
+}
+
+#if FLOOD_HAVE_GDAL
+// The last map could not take its name, and the files renamed before it kept
+// the new results while the export failed. Now all keep what they held.
+TEST(ExportResults, AFailedRenameLeavesEveryPreviousFile) {
+    ResultsProject project;
+    writeText("output/discharge.nc", "previous results");
+    writeText("output/peakDischarge.tif", "previous map");
+    std::filesystem::create_directories("output/totalRain.tif/kept");
+    ExportOptions maps;
+    maps.geotiff = true;
+    const RunResult r = runExportHere(maps);
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.output.find("Error: output/totalRain.tif cannot be written: Is a directory.\n"), std::string::npos)
+        << r.output;
+    EXPECT_EQ(readFile("output/discharge.nc"), "previous results");
+    EXPECT_EQ(readFile("output/peakDischarge.tif"), "previous map");
+    for (const auto& entry : std::filesystem::directory_iterator("output"))
+        EXPECT_TRUE(entry.is_directory() || entry.path().extension() == ".bin" || entry.path().extension() == ".asc" ||
+                    entry.path().filename() == "discharge.nc" || entry.path().filename() == "peakDischarge.tif")
+            << entry.path();
+}
+#endif
 
 #if FLOOD_HAVE_GDAL
 TEST(ExportResults, GeoTiffMapsNorthUpInWgs84) {

@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include <random>
+#include <vector>
 
 namespace {
 
@@ -20,10 +21,14 @@ RunRecord runRandomProject(uint64_t seed, int threads) {
 }
 
 TEST(ParallelRun, AnyThreadCountGivesTheSameConsoleAndFiles) {
+    // Projects with a hand-made order cache that repeats cells, which the run
+    // rebuilds (80 also stops in the loop): about one random seed in eight
+    // brings one. Then random seeds.
+    std::vector<uint64_t> seeds = {80, 145, 232, 330};
     const uint64_t base = std::random_device{}();
+    for (uint64_t k = 0; k < 12; ++k) seeds.push_back(base + k);
     int stopped = 0;
-    for (uint64_t k = 0; k < 16; ++k) {
-        const uint64_t seed = base + k;
+    for (const uint64_t seed : seeds) {
         const RunRecord serial = runRandomProject(seed, 1);
         stopped += serial.status;
         for (int threads : {2, 3, 8}) {

@@ -42,6 +42,9 @@ const std::map<std::string, std::string> kPrograms = {
 #ifdef FLOOD_PROGRAM_calibrateModel
     {"calibrateModel", FLOOD_PROGRAM_calibrateModel},
 #endif
+#ifdef FLOOD_PROGRAM_runEnsemble
+    {"runEnsemble", FLOOD_PROGRAM_runEnsemble},
+#endif
 };
 
 std::string quoted(const std::string& text) {

@@ -198,7 +198,7 @@ TEST(RainReaders, ShortFilesLeaveTheRestZero) {
     const ModelParams p = seriesParams();
     RainGrid rain = makeRainGrid(p);
     std::istringstream text(rainText(p, 2) + "2026 7 1 1 0 0 0\n1.5 2");
-    readRainText(rain, text, "t");
+    EXPECT_EQ(readRainText(rain, text, "t"), 2u);  // complete records
     EXPECT_EQ(rain.at(1, 0).rainSeries[2], 1.5f);  // record 3 starts with the north row
     EXPECT_EQ(rain.at(1, 1).rainSeries[2], 2.0f);
     EXPECT_EQ(rain.at(1, 2).rainSeries[2], 0.0f);
@@ -210,11 +210,32 @@ TEST(RainReaders, ShortFilesLeaveTheRestZero) {
     std::string bytes(reinterpret_cast<const char*>(frames.data()), frames.size() * 4);
     bytes += "\x01\x02";
     std::istringstream binary(bytes);
-    readRainBinary(rain, binary, "b");
+    EXPECT_EQ(readRainBinary(rain, binary, "b"), 1u);
     EXPECT_EQ(rain.at(0, 1).rainSeries[1], seriesValue(1, 0, 1));
     EXPECT_EQ(rain.at(0, 2).rainSeries[1], 0.0f);
     EXPECT_EQ(rain.at(1, 2).rainSeries[1], 0.0f);
     EXPECT_EQ(rain.at(0, 0).rainSeries[2], 0.0f);
+
+    // A cut-off download ran as if the rest were dry, without a word: it is
+    // still read so, and said once on the warnings stream, never on the console.
+    ScratchDir dir;
+    writeText(kRainTextPath, rainText(p, 47));
+    writeBinary(kRainBinaryPath, rainFrames(p, 48));
+    const auto warning = [&](int format) {
+        ModelParams q = p;
+        q.rainFormat = format;
+        std::ostringstream console, warnings;
+        RainGrid read = makeRainGrid(q);
+        readRainfall(read, q, console, &warnings);
+        EXPECT_EQ(console.str(), "Read " + std::string(format == 1 ? kRainTextPath : kRainBinaryPath) + "\n");
+        return warnings.str();
+    };
+    EXPECT_EQ(warning(1), "Warning: ./input/rain10min.dat holds 47 of the 48 records the event needs; the rest "
+                          "of the event is taken as dry.\n");
+    EXPECT_EQ(warning(2), "");
+    writeBinary(kRainBinaryPath, rainFrames(p, 0));
+    EXPECT_EQ(warning(2), "Warning: ./input/rain.bin holds 0 of the 48 frames the event needs; the rest of the "
+                          "event is taken as dry.\n");
 }
 
 TEST(RainReaders, BadValuesStopWithTheRecordAndThePoint) {
@@ -261,10 +282,7 @@ TEST(RainTotals, TenMinuteSumsAndTheAsciiGrid) {
     for (RainPoint& point : rain.points) point.rainSeries.assign(point.rainSeries.size(), 6.0f);
     rain.at(1, 1).rainSeries[0] = 0.0775f;  // one 10-minute value differs, at the point of (0, 1) and (0, 2)
     writeText(kRainTotalsPath, "old content");
-    std::ofstream file = openRainTotals(kRainTotalsPath);
-    EXPECT_EQ(readFile(kRainTotalsPath), "");  // truncated at open, filled later
-    writeRainTotals(file, rainTotals(grid, rain), p);
-    file.close();
+    EXPECT_EQ(writeRainTotalsFile(kRainTotalsPath, rainTotals(grid, rain), p), 0);
     // Every cell, edges included, gets its total; row 0 (north) first.
     EXPECT_EQ(readFile(kRainTotalsPath),
               "ncols 3\nnrows 2\nxllcorner 135\nyllcorner 35\ncellsize 0.00833333\nNODATA_value -9999\n"

@@ -111,16 +111,10 @@ double outputBytes(const ModelParams& p, std::size_t structures) {
     return cells * 4.0 * hours * 13.0 + cells * 14.0 + static_cast<double>(structures) * hours * 64.0;
 }
 
-double writableBytes(const char* dir, const std::vector<std::string>& overwritten) {
+double writableBytes(const char* dir) {
     std::error_code ec;
     const std::filesystem::space_info space = std::filesystem::space(dir, ec);
-    if (ec) return -1.0;
-    double bytes = static_cast<double>(space.available);
-    for (const std::string& path : overwritten) {
-        const std::uintmax_t size = std::filesystem::file_size(path, ec);
-        if (!ec) bytes += static_cast<double>(size);
-    }
-    return bytes;
+    return ec ? -1.0 : static_cast<double>(space.available);
 }
 
 void requireDiskSpace(double needed, double available, const char* dir) {

@@ -40,10 +40,10 @@ double reservoirMemoryBytes(const ModelParams& params);
 // files, the rainfall totals, and an hourly table per dam or reservoir.
 double outputBytes(const ModelParams& params, std::size_t structures);
 
-// Bytes that can still be written into `dir`: the free space plus what the
-// files about to be overwritten hold now. Negative when it cannot be told
-// (for example when the directory is missing).
-double writableBytes(const char* dir, const std::vector<std::string>& overwritten);
+// Bytes that can still be written into `dir`, its free space: the results
+// it holds stay until the new ones are complete. Negative when it cannot be
+// told (for example when the directory is missing).
+double writableBytes(const char* dir);
 
 // Throws InputError when `needed` bytes exceed `available` (negative:
 // unknown, no check).

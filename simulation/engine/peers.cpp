@@ -27,3 +27,13 @@ void agreeOrStop(Peers& peers, const std::function<void()>& step) {
     if (text == "M") throw std::bad_alloc();
     throw InputError(text.substr(1));
 }
+
+std::vector<std::string> gatherAtFirst(Peers& peers, const std::string& text) {
+    std::vector<std::string> texts;
+    if (peers.rank == 0) texts.push_back(text);
+    for (int from = 1; from < peers.ranks; ++from) {
+        std::string got = peers.broadcast(from, peers.rank == from ? text : std::string());
+        if (peers.rank == 0) texts.push_back(std::move(got));
+    }
+    return texts;
+}

@@ -37,6 +37,7 @@ enum class PeerMessage : char {
     kStop = 4,      // the first failing entry known so far
     kFinished = 5,  // a process has run all its cells and sent everything of the loop
     kValues = 6,    // a batch of finished cells' values for the discharge files, for process 0
+    kState = 7,     // after the loop: a process's part of the state to save, for process 0
 };
 
 // Appends a value's bytes to a message, and reads them back.
@@ -61,3 +62,7 @@ T takeValue(const std::vector<char>& bytes, std::size_t& at) {
 // (its own first), or std::bad_alloc if that one ran out of memory; the
 // others throw an InputError with an empty message, printing nothing.
 void agreeOrStop(Peers& peers, const std::function<void()>& step);
+
+// Every process calls it with its text; process 0 gets every process's text in
+// process order (its own first), the others an empty list.
+std::vector<std::string> gatherAtFirst(Peers& peers, const std::string& text);

@@ -49,6 +49,7 @@ struct LoopRun {
     std::ostream& out;
     ProgressLine* progress;
     LoopPeers* peers;  // null: one process
+    ModelState* capture;  // null: no state is taken
     EventPlan plan;
     std::vector<float> zeros;         // the series of a cell that is not computed
     std::vector<char> keepsSeries;    // per cell: a dam or reservoir cell, whose series the tables need
@@ -82,9 +83,9 @@ struct LoopRun {
 
     LoopRun(CellGrid& g, const CalcOrder& o, const RainGrid& r, const ModelParams& p, std::vector<Dam>& d,
             std::vector<Reservoir>& res, const CellFinished& f, std::ostream& os, ProgressLine* pl,
-            const std::vector<int32_t>& riverNumList, LoopPeers* lp)
+            const std::vector<int32_t>& riverNumList, LoopPeers* lp, ModelState* c)
         : grid(g), order(o), rain(r), params(p), dams(d), reservoirs(res), cellFinished(f), out(os), progress(pl),
-          peers(lp), plan(planEvent(g, o, riverNumList)),
+          peers(lp), capture(c), plan(planEvent(g, o, riverNumList)),
           zeros(seriesLength(p.days, p.stepsPerHour), 0.0f), keepsSeries(g.cellCount(), 0),
           unreadBy(plan.tasks.size()) {
         for (const Dam& dam : dams) keepsSeries[static_cast<std::size_t>(dam.cell)] = 1;
@@ -139,14 +140,16 @@ std::string computeTask(LoopRun& run, int32_t t, std::string& log) {
     Cell& cell = run.grid.cell(task.cell);
     if (cell.dischargeSeries.empty()) cell.dischargeSeries.assign(run.zeros.size(), 0.0f);
     const UpstreamSeries upstream = inputsOf(run, task);
+    const HourCapture capture = run.capture != nullptr ? captureInto(*run.capture, task.cell, cell.kind) : HourCapture{};
     try {
         if (cell.kind == kSlopeCell || cell.kind == kChannelCell) {
-            const EventStop stop = runCellEvent(cell, upstream, run.rain, run.params, log);
+            const EventStop stop = runCellEvent(cell, upstream, run.rain, run.params, log, capture);
             if (stop.stopped) return nonFiniteMessage(run.grid, task.cell, stop);
         } else if (cell.kind == kDamCell) {
-            runDamsEvent(run.grid, task.cell, cell, run.dams, upstream, run.rain, run.params, &log);
+            runDamsEvent(run.grid, task.cell, cell, run.dams, upstream, run.rain, run.params, &log, capture);
         } else {
-            runReservoirsEvent(run.grid, task.cell, cell, run.reservoirs, upstream, run.rain, run.params, &log);
+            runReservoirsEvent(run.grid, task.cell, cell, run.reservoirs, upstream, run.rain, run.params, &log,
+                               capture);
         }
     } catch (const InputError& error) {
         return error.message;
@@ -397,9 +400,9 @@ void finishWithPeers(LoopRun& run) {
 void runTimeLoop(CellGrid& grid, const CalcOrder& order, const std::vector<int32_t>& riverNumList,
                  const RainGrid& rain, const ModelParams& params, std::vector<Dam>& dams,
                  std::vector<Reservoir>& reservoirs, const CellFinished& finished, int threads, std::ostream& out,
-                 ProgressLine* progress, LoopPeers* peers) {
+                 ProgressLine* progress, LoopPeers* peers, ModelState* capture) {
     requireOrderFitsGrid(order, grid);
-    LoopRun run(grid, order, rain, params, dams, reservoirs, finished, out, progress, riverNumList, peers);
+    LoopRun run(grid, order, rain, params, dams, reservoirs, finished, out, progress, riverNumList, peers, capture);
     PollWork poll;
     if (peers != nullptr) {
         poll = [&](bool idle, const ReleaseTask& release) {

@@ -14,6 +14,7 @@
 
 #include "calcOrder.h"
 #include "cellEvent.h"
+#include "modelState.h"
 #include "peers.h"
 
 #include <cstdint>
@@ -54,7 +55,12 @@ struct LoopPeers {
 // cell's end and console text to process 0, which alone prints. Every process
 // returns, or throws, together: process 0 with the message, the others with
 // an empty one.
+//
+// With `capture` (hour > 0), each cell's event leaves its state at the end of
+// that hour in `capture`: the node values of the slope and channel cells that
+// have a record there, and the state of every dam and reservoir this process
+// runs. A cell that the order lists twice leaves the state of its last event.
 void runTimeLoop(CellGrid& grid, const CalcOrder& order, const std::vector<int32_t>& riverNumList,
                  const RainGrid& rain, const ModelParams& params, std::vector<Dam>& dams,
                  std::vector<Reservoir>& reservoirs, const CellFinished& finished, int threads, std::ostream& out,
-                 ProgressLine* progress = nullptr, LoopPeers* peers = nullptr);
+                 ProgressLine* progress = nullptr, LoopPeers* peers = nullptr, ModelState* capture = nullptr);

@@ -26,33 +26,36 @@ void cellStatistics(const std::vector<float>& series, const TenMinuteLayout& lay
 
 namespace {
 
-// pread and pwrite until all bytes have moved; false on an error or a short file.
-bool readAt(int fd, char* bytes, std::size_t size, int64_t offset) {
+// pread and pwrite until all bytes have moved; the error number, or 0. A
+// file shorter than it was made (cut by someone else) reads as EIO.
+int readAt(int fd, char* bytes, std::size_t size, int64_t offset) {
     while (size > 0) {
         const ssize_t got = ::pread(fd, bytes, size, static_cast<off_t>(offset));
         if (got < 0 && errno == EINTR) continue;
-        if (got <= 0) return false;
+        if (got < 0) return errno;
+        if (got == 0) return EIO;
         bytes += got;
         size -= static_cast<std::size_t>(got);
         offset += got;
     }
-    return true;
+    return 0;
 }
 
-bool writeAt(int fd, const char* bytes, std::size_t size, int64_t offset) {
+int writeAt(int fd, const char* bytes, std::size_t size, int64_t offset) {
     while (size > 0) {
         const ssize_t put = ::pwrite(fd, bytes, size, static_cast<off_t>(offset));
         if (put < 0 && errno == EINTR) continue;
-        if (put <= 0) return false;
+        if (put < 0) return errno;
+        if (put == 0) return EIO;
         bytes += put;
         size -= static_cast<std::size_t>(put);
         offset += put;
     }
-    return true;
+    return 0;
 }
 
 void closeFile(DischargeFiles::File& file) {
-    if (file.descriptor >= 0 && ::close(file.descriptor) != 0) file.ok = false;
+    if (file.descriptor >= 0 && ::close(file.descriptor) != 0 && file.error == 0) file.error = errno;
     file.descriptor = -1;
 }
 
@@ -120,7 +123,7 @@ void writeBatch(DischargeFiles& files) {
     const std::size_t stride = static_cast<std::size_t>(files.hours) * kValuesPerHour;
     for (int k = 0; k < 3; ++k) {
         DischargeFiles::File& file = files.files[static_cast<std::size_t>(k)];
-        for (int64_t frame = 0; file.ok && frame < files.hours * file.framesPerHour; ++frame) {
+        for (int64_t frame = 0; file.error == 0 && frame < files.hours * file.framesPerHour; ++frame) {
             const int64_t hour = frame / file.framesPerHour;
             const std::size_t at = static_cast<std::size_t>(hour) * kValuesPerHour +
                                    static_cast<std::size_t>(valueIndex(k, static_cast<int>(frame % file.framesPerHour)));
@@ -129,16 +132,12 @@ void writeBatch(DischargeFiles& files) {
                 const int64_t offset = (frame * files.cellsPerFrame + segment.first) * static_cast<int64_t>(sizeof(float));
                 const std::size_t bytes = static_cast<std::size_t>(segment.length) * sizeof(float);
                 char* raw = reinterpret_cast<char*>(buffer.data());
-                if (!segment.covered && !readAt(file.descriptor, raw, bytes, offset)) {
-                    file.ok = false;
-                    break;
-                }
+                if (!segment.covered) file.error = readAt(file.descriptor, raw, bytes, offset);
+                if (file.error != 0) break;
                 for (; next < count && sorted[next] < segment.first + segment.length; ++next)
                     buffer[static_cast<std::size_t>(sorted[next] - segment.first)] = files.batchValues[order[next] * stride + at];
-                if (!writeAt(file.descriptor, raw, bytes, offset)) {
-                    file.ok = false;
-                    break;
-                }
+                file.error = writeAt(file.descriptor, raw, bytes, offset);
+                if (file.error != 0) break;
             }
         }
     }
@@ -156,9 +155,8 @@ DischargeFiles::~DischargeFiles() {
 }
 
 void openDischargeFiles(DischargeFiles& files, const CellGrid& grid, const std::vector<int32_t>& riverNumList,
-                        const ModelParams& params, std::size_t batchBytes) {
-    const char* const paths[3] = {"./output/discharge10minSnapshot.bin", "./output/discharge10minMean.bin",
-                                  "./output/dischargeHourlyMean.bin"};
+                        const ModelParams& params, std::size_t batchBytes, const std::string& directory) {
+    const char* const names[3] = {"discharge10minSnapshot.bin", "discharge10minMean.bin", "dischargeHourlyMean.bin"};
     files.cellsPerFrame = static_cast<int64_t>(grid.nrows) * grid.ncols;
     files.hours = static_cast<int64_t>(params.days) * 24;
     const std::size_t cellBytes = static_cast<std::size_t>(files.hours) * kValuesPerHour * sizeof(float);
@@ -183,14 +181,14 @@ void openDischargeFiles(DischargeFiles& files, const CellGrid& grid, const std::
     files.batchValues.reserve(files.batchCapacity * static_cast<std::size_t>(files.hours) * kValuesPerHour);
     for (int f = 0; f < 3; ++f) {
         DischargeFiles::File& file = files.files[static_cast<std::size_t>(f)];
-        file.path = paths[f];
+        file.path = directory + names[f];
         file.temporary = file.path + ".partial";
         file.framesPerHour = f == 2 ? 1 : 6;
         file.descriptor = ::open(file.temporary.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-        file.ok = file.descriptor >= 0;
+        file.error = file.descriptor >= 0 ? 0 : errno;
         const std::size_t frameBytes = blank.size() * sizeof(float);
-        for (int64_t frame = 0; file.ok && frame < files.hours * file.framesPerHour; ++frame) {
-            file.ok = writeAt(file.descriptor, reinterpret_cast<const char*>(blank.data()), frameBytes,
+        for (int64_t frame = 0; file.error == 0 && frame < files.hours * file.framesPerHour; ++frame) {
+            file.error = writeAt(file.descriptor, reinterpret_cast<const char*>(blank.data()), frameBytes,
                               frame * static_cast<int64_t>(frameBytes));
         }
     }
@@ -210,9 +208,8 @@ void closeDischargeFiles(DischargeFiles& files) {
     for (DischargeFiles::File& file : files.files) closeFile(file);
 }
 
-bool commitDischargeFile(DischargeFiles& files, int k) {
-    DischargeFiles::File& file = files.files[static_cast<std::size_t>(k)];
-    closeFile(file);
-    if (file.ok && std::rename(file.temporary.c_str(), file.path.c_str()) != 0) file.ok = false;
-    return file.ok;
+FileFailure dischargeFailure(const DischargeFiles& files) {
+    for (const DischargeFiles::File& file : files.files)
+        if (file.error != 0) return {file.path, file.error};
+    return {};
 }

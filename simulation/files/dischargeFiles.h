@@ -12,10 +12,12 @@
 // mostly lie close together (the time loop finishes one subtree of the
 // drainage network after the other), so in every frame they fall into a few
 // segments, each read, patched and written back.
-// The temporary files take the final names only when the run succeeds; a run
-// that stops removes them and leaves "./output/" as it was.
+// The temporary files take the final names together with the other results,
+// only when every one of them is complete (replaceTogether); a run that stops
+// removes them and leaves "./output/" as it was.
 
 #include "grid.h"
+#include "resultFiles.h"
 
 #include <array>
 #include <cstddef>
@@ -42,7 +44,7 @@ struct DischargeFiles {
         std::string temporary;  // name while the run goes on
         int framesPerHour = 1;
         int descriptor = -1;
-        bool ok = false;  // created, and every write so far succeeded
+        int error = 0;  // the system's error number of the first failure; 0 while all is well
     };
     std::array<File, 3> files;  // in the order they are announced: snapshot, 10-minute mean, hourly
     int64_t cellsPerFrame = 0;
@@ -57,16 +59,20 @@ struct DischargeFiles {
     DischargeFiles() = default;
     DischargeFiles(const DischargeFiles&) = delete;
     DischargeFiles& operator=(const DischargeFiles&) = delete;
-    // Closes and removes the temporary files that did not take their final name.
+    // Closes and removes the temporary files (a run that took them into place
+    // has renamed them already).
     ~DischargeFiles();
 };
 
 // Creates the temporary files next to the final ones and fills every frame
-// with the no-data and never-computed values. A file that cannot be created
-// or filled is remembered as failed; nothing is printed. Batches hold up to
-// `batchBytes` of cell values (0: dischargeBatchBytes of the grid).
+// with the no-data and never-computed values, so a disk without room for them
+// shows before the time loop. A file that cannot be created or filled is
+// remembered as failed (dischargeFailure); nothing is printed. Batches hold up to
+// `batchBytes` of cell values (0: dischargeBatchBytes of the grid). The files
+// go into `directory` (ending in '/'), runoffSim's "./output/" by default.
 void openDischargeFiles(DischargeFiles& files, const CellGrid& grid, const std::vector<int32_t>& riverNumList,
-                        const ModelParams& params, std::size_t batchBytes);
+                        const ModelParams& params, std::size_t batchBytes,
+                        const std::string& directory = "./output/");
 
 // Enters the values of grid cell `cell` (cellStatistics) into the files. Safe
 // to call from several threads; a later call for the same cell overwrites an
@@ -76,8 +82,9 @@ void addCellValues(DischargeFiles& files, int32_t cell, const float* values);
 // Writes the last batch and closes the temporary files.
 void closeDischargeFiles(DischargeFiles& files);
 
-// Gives temporary file k its final name; false if it failed at any point.
-bool commitDischargeFile(DischargeFiles& files, int k);
+// The first file that failed at any point so far, with the system's reason
+// (error 0: none).
+FileFailure dischargeFailure(const DischargeFiles& files);
 
 // The bytes of cell values one batch holds on a grid of `cells` cells: 16 a
 // cell, from 4 MiB to 64 MiB, whatever the length of the event.

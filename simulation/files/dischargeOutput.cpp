@@ -6,10 +6,14 @@
 #include "structureLists.h"
 #include "paramFile.h"
 
+#include "inputError.h"
+#include "resultFiles.h"
+
 #include <algorithm>
-#include <fstream>
+#include <cstring>
 #include <ostream>
 #include <string>
+#include <utility>
 
 namespace {
 
@@ -76,30 +80,107 @@ float TenMinuteLayout::snapshot(const float* hourValues, int s) const {
 
 namespace {
 
-const char* const kTotalsPath = "./output/totalRainDistribution.asc";
+void packSize(std::string& bytes, uint64_t size) { bytes.append(reinterpret_cast<const char*>(&size), sizeof size); }
+
+uint64_t unpackSize(const std::string& bytes, std::size_t& at) {
+    uint64_t size = 0;
+    bytes.copy(reinterpret_cast<char*>(&size), sizeof size, at);
+    at += sizeof size;
+    return size;
+}
+
+void packText(std::string& bytes, const std::string& text) {
+    packSize(bytes, text.size());
+    bytes += text;
+}
+
+std::string unpackText(const std::string& bytes, std::size_t& at) {
+    const uint64_t size = unpackSize(bytes, at);
+    std::string text = bytes.substr(at, static_cast<std::size_t>(size));
+    at += text.size();
+    return text;
+}
+
+}  // namespace
+
+std::string packTables(const std::vector<TableFile>& tables) {
+    std::string bytes;
+    packSize(bytes, tables.size());
+    for (const TableFile& table : tables) {
+        packText(bytes, table.path);
+        packText(bytes, table.text);
+    }
+    return bytes;
+}
+
+void unpackTables(const std::string& bytes, std::size_t& at, std::vector<TableFile>& tables) {
+    for (uint64_t count = unpackSize(bytes, at); count > 0; --count) {
+        TableFile table;
+        table.path = unpackText(bytes, at);
+        table.text = unpackText(bytes, at);
+        tables.push_back(std::move(table));
+    }
+}
+
+void requireResultDirectories(bool dams, bool reservoirs) {
+    const std::pair<const char*, bool> dirs[] = {
+        {"./output/", true}, {"./output/damData/", dams}, {"./output/resData/", reservoirs}};
+    for (const auto& [dir, needed] : dirs) {
+        if (!needed) continue;
+        if (const int error = probeDirectory(dir)) {
+            throw InputError("Error: no result can be written into " + std::string(dir) + ": " + std::strerror(error) +
+                             ".\n");
+        }
+    }
+}
+
+void requireDischargeFiles(const DischargeFiles& files) {
+    const FileFailure failure = dischargeFailure(files);
+    if (failure.error != 0) throw InputError("Error: " + failureText(failure) + ".\n");
+}
+
+namespace {
+
+// Writes a table under its temporary name, unless an earlier file failed.
+void writeTables(const std::vector<TableFile>& tables, std::vector<PendingFile>& pending, FileFailure& failure) {
+    for (const TableFile& table : tables) {
+        if (failure.error != 0) return;
+        pending.push_back({table.path, table.path + ".partial"});
+        if (const int error = writeWholeFile(pending.back().temporary, table.text)) failure = {table.path, error};
+    }
+}
 
 }  // namespace
 
 bool writeOutputs(DischargeFiles& files, CellGrid& grid, const RainGrid& rain, const ModelParams& params,
-                  const std::vector<Dam>& dams, const std::vector<Reservoir>& reservoirs, std::ostream& out) {
+                  const std::vector<TableFile>& damTables, const std::vector<TableFile>& reservoirTables,
+                  std::ostream& out) {
     closeDischargeFiles(files);
-    std::vector<std::string> lost;
-    for (int k = 0; k < 3; ++k) {
-        out << "Write " << files.files[static_cast<std::size_t>(k)].path << '\n';
-        if (!commitDischargeFile(files, k)) lost.push_back(files.files[static_cast<std::size_t>(k)].path);
+    std::vector<PendingFile> pending;
+    for (const DischargeFiles::File& file : files.files) {
+        out << "Write " << file.path << '\n';
+        pending.push_back({file.path, file.temporary});
     }
-    out << "Write " << kTotalsPath << '\n';
-    std::ofstream totals = openRainTotals(kTotalsPath);
-    writeRainTotals(totals, rainTotals(grid, rain), params);
-    totals.close();
-    writeDamTables(dams, grid, params, out);
-    writeReservoirTables(reservoirs, grid, params, out);
+    FileFailure failure = dischargeFailure(files);
+    out << "Write " << kRainTotalsPath << '\n';
+    if (failure.error == 0) {
+        pending.push_back({kRainTotalsPath, std::string(kRainTotalsPath) + ".partial"});
+        if (const int error = writeRainTotalsFile(pending.back().temporary, rainTotals(grid, rain), params))
+            failure = {kRainTotalsPath, error};
+    }
+    out << "Write ./output/damData/damIQS.dat\n";
+    writeTables(damTables, pending, failure);
+    out << "Write ./output/resData/resIQ.dat\n";
+    writeTables(reservoirTables, pending, failure);
 
     for (Cell& cell : grid.cells) releaseSeries(cell);
 
-    std::string stop;
-    for (const std::string& path : lost) stop += "Error: " + path + " could not be written.\n";
+    if (failure.error == 0) failure = replaceTogether(pending);
+    else removeTemporaries(pending);
+    for (DischargeFiles::File& file : files.files) file.temporary.clear();  // renamed or removed
+    if (failure.error == 0) return true;
+    const std::string stop = "Error: " + failureText(failure) + ".\n";
     out << stop;
-    if (!stop.empty()) echoStop(out, stop);
-    return lost.empty();
+    echoStop(out, stop);
+    return false;
 }

@@ -12,7 +12,7 @@
 #include "reservoir.h"
 
 #include <cstdint>
-#include <fstream>
+#include <sstream>
 #include <string>
 #include <iosfwd>
 #include <vector>
@@ -29,15 +29,23 @@ float hourlyMeanInflow(const Cell& cell, int day, int hour, int stepsPerHour);
 // Frees the cell's series and node arrays.
 void releaseSeries(Cell& cell);
 
-// Writes the hourly table of a dam or reservoir cell to `path`: per hour of the
-// run, the hour number from 1, the mean inflow and the mean outflow, then what
-// `moreColumns(table, day, hour)` appends, tab-separated, one line each. A
-// table that cannot be created is skipped without a message.
+// A dam's or reservoir's hourly table: the path it takes and its bytes.
+struct TableFile {
+    std::string path;
+    std::string text;
+};
+
+// Tables as one text, for process 0 of a distributed run, which writes them
+// all; and back, from position `at` of `bytes` (moved past them), appended to `tables`.
+std::string packTables(const std::vector<TableFile>& tables);
+void unpackTables(const std::string& bytes, std::size_t& at, std::vector<TableFile>& tables);
+
+// The hourly table of a dam or reservoir cell: per hour of the run, the hour
+// number from 1, the mean inflow and the mean outflow, then what
+// `moreColumns(table, day, hour)` appends, tab-separated, one line each.
 template <typename MoreColumns>
-void writeHourlyTable(const std::string& path, const Cell& cell, int days, int stepsPerHour,
-                      MoreColumns moreColumns) {
-    std::ofstream table(path);
-    if (!table) return;
+std::string hourlyTableText(const Cell& cell, int days, int stepsPerHour, MoreColumns moreColumns) {
+    std::ostringstream table;
     int64_t counter = 0;  // up to days x 24, which may pass the int32 range
     for (int day = 0; day < days; ++day) {
         for (int hour = 0; hour < 24; ++hour) {
@@ -49,12 +57,13 @@ void writeHourlyTable(const std::string& path, const Cell& cell, int days, int s
             table << '\n';
         }
     }
+    return table.str();
 }
 
-// Whether structure k of a dam or reservoir list writes its table: it must
+// Whether structure k of a dam or reservoir list has its table made: it must
 // sit on a cell this process computes, and no later structure of the list may
 // have its name (that one's table takes the same path and replaces it, so of
-// several processes only the last one's owner writes it, whatever the timing).
+// several processes only the last one's owner makes it).
 template <typename Structure>
 bool writesTable(const std::vector<Structure>& list, std::size_t k, const CellGrid& grid) {
     if (!grid.owns(list[k].cell)) return false;
@@ -86,10 +95,22 @@ struct TenMinuteLayout {
 
 struct DischargeFiles;
 
-// After the time loop: gives the three discharge files (filled during the
-// loop) their names, writes the rainfall totals and the dam and reservoir
-// tables, in this order, each announced by its "Write" line, then releases the
-// series. Returns false (after one message line per file) when a discharge
-// file could not be created or written; everything else is still written.
+// Before the time loop: "./output/" takes files, and so do "./output/damData/"
+// when `dams` and "./output/resData/" when `reservoirs` have tables to write.
+// Otherwise an InputError names the directory and the system's reason.
+void requireResultDirectories(bool dams, bool reservoirs);
+
+// Before the time loop: the discharge files were created at full size, or an
+// InputError names the first that failed and the system's reason.
+void requireDischargeFiles(const DischargeFiles& files);
+
+// After the time loop: completes the three discharge files (filled during the
+// loop), writes the rainfall totals and the dam and reservoir tables (their
+// texts made by the processes that computed them) under temporary names, each
+// announced by its "Write" line in this order, and releases the series. Only
+// when every file is complete do they all take their names together. Returns
+// false, after one line naming the first file that failed and the system's
+// reason, when any could not be written: then "./output/" is as it was.
 bool writeOutputs(DischargeFiles& files, CellGrid& grid, const RainGrid& rain, const ModelParams& params,
-                  const std::vector<Dam>& dams, const std::vector<Reservoir>& reservoirs, std::ostream& out);
+                  const std::vector<TableFile>& damTables, const std::vector<TableFile>& reservoirTables,
+                  std::ostream& out);

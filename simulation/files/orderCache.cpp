@@ -78,8 +78,8 @@ bool readEntries(const std::string& text, const CellGrid& grid, CalcOrder& order
     std::vector<bool> taken(grid.cellCount(), false);
     order.entries.resize(static_cast<std::size_t>(order.cellCount));
     std::size_t e = 0;
+    int64_t groupValue = 0;  // the accumulation of the group so far, or of the previous group
     for (int32_t size : order.groupSizes) {
-        int64_t groupValue = 0;
         for (int32_t k = 0; k < size; ++k, ++e) {
             int64_t acc = 0, row = 0, col = 0;
             if (!nextInt(p, end, acc) || !nextInt(p, end, row) || !nextInt(p, end, col)) return false;

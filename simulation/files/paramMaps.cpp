@@ -1,6 +1,7 @@
 #include "paramMaps.h"
 
 #include "cellSetup.h"
+#include "digest.h"
 #include "inputError.h"
 #include "paramFile.h"
 
@@ -68,7 +69,9 @@ void readMapValue(DistributedParam& param) {
 
 }  // namespace
 
-void setupCells(CellGrid& grid, const ModelParams& params, std::ostream& out, std::vector<CellValues>* kept) {
+void setupCells(CellGrid& grid, const ModelParams& params, std::ostream& out, std::vector<CellValues>* kept,
+                ValueDigests* digests) {
+    std::array<Fnv1a, kParamCount> hashes;
     std::array<DistributedParam, kParamCount> table;
     const CellValues uniform = paramFileValues(params);
     for (int k = 0; k < kParamCount; ++k) {
@@ -90,6 +93,8 @@ void setupCells(CellGrid& grid, const ModelParams& params, std::ostream& out, st
             CellValues values;
             for (int k = 0; k < kParamCount; ++k) values[k] = table[k].value();
             checkCellValues(grid, i, values, grid.flowAccAt(i) > params.channelThreshold);
+            if (digests != nullptr)
+                for (int k = 0; k < kParamCount; ++k) hashes[k].addDouble(values[k]);
             // A share checks every cell's values but sets up only the cells it holds.
             if (!grid.holds(i)) continue;
             if (kept != nullptr) (*kept)[static_cast<std::size_t>(i)] = values;
@@ -104,4 +109,17 @@ void setupCells(CellGrid& grid, const ModelParams& params, std::ostream& out, st
             setupCellFromValues(cell, downstream, values, params);
         }
     }
+    if (digests != nullptr)
+        for (int k = 0; k < kParamCount; ++k) (*digests)[k] = hashes[k].hash;
+}
+
+ValueDigests valueDigests(const CellGrid& grid, const std::vector<CellValues>& kept) {
+    std::array<Fnv1a, kParamCount> hashes;
+    for (int32_t i = 0; i < static_cast<int32_t>(grid.cellCount()); ++i) {
+        if (grid.riverNumAt(i) < 0 || grid.isEdgeAt(i)) continue;
+        for (int k = 0; k < kParamCount; ++k) hashes[k].addDouble(kept[static_cast<std::size_t>(i)][k]);
+    }
+    ValueDigests digests{};
+    for (int k = 0; k < kParamCount; ++k) digests[k] = hashes[k].hash;
+    return digests;
 }

@@ -3,6 +3,7 @@
 #include "inputError.h"
 #include "numberScanner.h"
 #include "paramFile.h"
+#include "resultFiles.h"
 
 #include <charconv>
 #include <climits>
@@ -130,7 +131,7 @@ void connectRainfall(CellGrid& grid, const RainGrid& rain, const ModelParams& pa
 
 // ---- Rainfall series --------------------------------------------------------
 
-void readRainText(RainGrid& rain, std::istream& in, const std::string& path) {
+std::size_t readRainText(RainGrid& rain, std::istream& in, const std::string& path) {
     NumberScanner scan(in);
     const std::size_t records = seriesLength(rain.days, rain.obsPerHour);
     for (std::size_t record = 0; record < records; ++record) {
@@ -138,7 +139,7 @@ void readRainText(RainGrid& rain, std::istream& in, const std::string& path) {
         // Seven integers that carry no rainfall (any length: they are dropped).
         for (int n = 0; n < 7; ++n) {
             const ScanResult r = scan.skipInt();
-            if (r == ScanResult::kEnd) return;  // a file that ends early leaves the rest 0.0
+            if (r == ScanResult::kEnd) return record;  // a file that ends early leaves the rest 0.0
             if (r == ScanResult::kMalformed) {
                 throw InputError(where + ": \"" + scan.offendingText() +
                                  "\" is not an integer (a record starts with seven integers).\n");
@@ -148,7 +149,7 @@ void readRainText(RainGrid& rain, std::istream& in, const std::string& path) {
             for (int j = 0; j < rain.rainCols; ++j) {
                 float value = 0.0f;
                 const ScanResult r = scan.readFloat(value);
-                if (r == ScanResult::kEnd) return;
+                if (r == ScanResult::kEnd) return record;
                 if (r == ScanResult::kMalformed) {
                     throw InputError(where + ", " + pointName(i, j) + ": \"" + scan.offendingText() +
                                      "\" is not a finite number.\n");
@@ -161,9 +162,10 @@ void readRainText(RainGrid& rain, std::istream& in, const std::string& path) {
             }
         }
     }
+    return records;
 }
 
-void readRainBinary(RainGrid& rain, std::istream& in, const std::string& path) {
+std::size_t readRainBinary(RainGrid& rain, std::istream& in, const std::string& path) {
     const std::size_t count = rain.points.size();
     std::vector<char> frame(count * 4);
     const std::size_t frames = seriesLength(rain.days, rain.obsPerHour);
@@ -188,32 +190,42 @@ void readRainBinary(RainGrid& rain, std::istream& in, const std::string& path) {
             }
             rain.points[k].rainSeries[f] = value;
         }
-        if (got < count) return;  // a short file: this frame's rest and later frames stay 0.0
+        if (got < count) return f;  // a short file: this frame's rest and later frames stay 0.0
     }
+    return frames;
 }
 
-void readRainfall(RainGrid& rain, const ModelParams& params, std::ostream& out) {
+void readRainfall(RainGrid& rain, const ModelParams& params, std::ostream& out, std::ostream* warnings) {
     const bool text = params.rainFormat == 1;
     const std::string path = text ? kRainTextPath : kRainBinaryPath;
     out << "Read " << path << '\n';
     std::ifstream in(path, std::ios::binary);
     if (!in) throw InputError("ROF file cannot open.\n");
-    if (text) {
-        readRainText(rain, in, path);
-    } else {
-        readRainBinary(rain, in, path);
+    const std::size_t found = text ? readRainText(rain, in, path) : readRainBinary(rain, in, path);
+    const std::size_t needed = seriesLength(rain.days, rain.obsPerHour);
+    if (found < needed && warnings != nullptr) {
+        // A short file may be meant (a storm, then a dry recession) or cut off:
+        // the run goes on, and says so where the console does not look.
+        const char* const what = text ? " records" : " frames";
+        *warnings << "Warning: " << path << " holds " << found << " of the " << needed << what
+                  << " the event needs; the rest of the event is taken as dry.\n";
+        warnings->flush();
     }
 }
 
-std::ofstream openRainTotals(const std::string& path) { return std::ofstream(path, std::ios::binary); }
+namespace {
 
-void writeRainTotals(std::ostream& file, const std::vector<double>& totals, const ModelParams& params) {
-    file << "ncols " << params.ncols << '\n'
-         << "nrows " << params.nrows << '\n'
-         << "xllcorner " << params.xllcorner << '\n'
-         << "yllcorner " << params.yllcorner << '\n'
-         << "cellsize 0.00833333\n"
-         << "NODATA_value -9999\n";
+// The totals grid, handed to `put` in pieces.
+void putRainTotals(const std::function<void(const std::string&)>& put, const std::vector<double>& totals,
+                   const ModelParams& params) {
+    std::ostringstream header;
+    header << "ncols " << params.ncols << '\n'
+           << "nrows " << params.nrows << '\n'
+           << "xllcorner " << params.xllcorner << '\n'
+           << "yllcorner " << params.yllcorner << '\n'
+           << "cellsize 0.00833333\n"
+           << "NODATA_value -9999\n";
+    put(header.str());
     std::string line;
     char number[40];
     const std::size_t ncols = static_cast<std::size_t>(params.ncols);
@@ -226,6 +238,22 @@ void writeRainTotals(std::ostream& file, const std::vector<double>& totals, cons
             line += ' ';
         }
         line += '\n';
-        file.write(line.data(), static_cast<std::streamsize>(line.size()));
+        put(line);
     }
+}
+
+}  // namespace
+
+void writeRainTotals(std::ostream& file, const std::vector<double>& totals, const ModelParams& params) {
+    const auto put = [&](const std::string& piece) {
+        file.write(piece.data(), static_cast<std::streamsize>(piece.size()));
+    };
+    putRainTotals(put, totals, params);
+}
+
+int writeRainTotalsFile(const std::string& path, const std::vector<double>& totals, const ModelParams& params) {
+    OutputFile file;
+    openOutputFile(file, path);
+    putRainTotals([&](const std::string& piece) { putBytes(file, piece); }, totals, params);
+    return closeOutputFile(file);
 }

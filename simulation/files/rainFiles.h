@@ -7,6 +7,7 @@
 
 #include <cstdint>
 #include <fstream>
+#include <functional>
 #include <iosfwd>
 #include <string>
 #include <vector>
@@ -63,36 +64,29 @@ void connectRainfall(CellGrid& grid, const RainGrid& rain, const ModelParams& pa
 // Text records in time order (day, hour, observation): seven integers that are
 // dropped, then the intensities, north row first, each row west to east. A
 // text that ends early leaves the rest 0.0; a token that is not a finite number
-// is an InputError naming `path`, the record and the point.
-void readRainText(RainGrid& rain, std::istream& in, const std::string& path);
+// is an InputError naming `path`, the record and the point. Returns the number
+// of complete records read.
+std::size_t readRainText(RainGrid& rain, std::istream& in, const std::string& path);
 
 // Binary frames of rainRows x rainCols little-endian float32, south row first,
 // each read whole into one reused buffer. A short file leaves the missing
 // values 0.0; a value that is not finite is an InputError naming `path`, the
-// frame and the point.
-void readRainBinary(RainGrid& rain, std::istream& in, const std::string& path);
+// frame and the point. Returns the number of complete frames read.
+std::size_t readRainBinary(RainGrid& rain, std::istream& in, const std::string& path);
 
 // Prints "Read " and the path, then reads "./input/rain10min.dat" (rainFormat 1)
 // or "./input/rain.bin" (any other format). A file that cannot be opened is the
-// InputError "ROF file cannot open.\n".
-void readRainfall(RainGrid& rain, const ModelParams& params, std::ostream& out);
+// InputError "ROF file cannot open.\n". A file shorter than the event is read
+// as it is, and one line on `warnings` (if given) names it with the records
+// it holds and the records the event needs.
+void readRainfall(RainGrid& rain, const ModelParams& params, std::ostream& out, std::ostream* warnings = nullptr);
 
 // ---- Event totals: "./output/totalRainDistribution.asc" ------------------
-//
-// The writer of the discharge files keeps the file's place in its sequence:
-//
-//     out << "Write " << kRainTotalsPath << '\n';
-//     std::ofstream totalsFile = openRainTotals(kRainTotalsPath);  // created or truncated now
-//     ... discharge frames; close the three discharge files ...
-//     writeRainTotals(totalsFile, rainTotals(grid, rain), params);  // filled last
-//     totalsFile.close();
-//
-// A file that cannot be created stays silent: the stream ignores the writes.
-
-
-// Opens (creates or truncates) the totals file for text output.
-std::ofstream openRainTotals(const std::string& path);
 
 // Writes the ESRI ASCII grid header and one line per row, north first, each
 // value in 6 significant digits followed by one space. The caller closes the file.
 void writeRainTotals(std::ostream& file, const std::vector<double>& totals, const ModelParams& params);
+
+// The same into the file `path` (created or truncated); returns the system's
+// error number of the first failure, or 0.
+int writeRainTotalsFile(const std::string& path, const std::vector<double>& totals, const ModelParams& params);

@@ -170,16 +170,18 @@ std::vector<Dam> readDams(CellGrid& grid, const std::vector<int32_t>& riverNumLi
     return dams;
 }
 
-void writeDamTables(const std::vector<Dam>& dams, const CellGrid& grid, const ModelParams& params, std::ostream& out) {
-    out << "Write ./output/damData/damIQS.dat\n";
+std::vector<TableFile> damTables(const std::vector<Dam>& dams, const CellGrid& grid, const ModelParams& params) {
+    std::vector<TableFile> tables;
     for (std::size_t k = 0; k < dams.size(); ++k) {
         const Dam& dam = dams[k];
         if (!writesTable(dams, k, grid)) continue;
-        writeHourlyTable("./output/damData/" + dam.name + "IQS.dat", grid.cell(dam.cell),
-                         params.days, params.stepsPerHour, [&](std::ostream& table, int day, int hour) {
-                             table << '\t' << hourlyMeanStorage(dam, day, hour, params.stepsPerHour);
-                         });
+        tables.push_back({"./output/damData/" + dam.name + "IQS.dat",
+                          hourlyTableText(grid.cell(dam.cell), params.days, params.stepsPerHour,
+                                          [&](std::ostream& table, int day, int hour) {
+                                              table << '\t' << hourlyMeanStorage(dam, day, hour, params.stepsPerHour);
+                                          })});
     }
+    return tables;
 }
 
 namespace {
@@ -232,14 +234,15 @@ std::vector<Reservoir> readReservoirs(CellGrid& grid, const std::vector<int32_t>
     return reservoirs;
 }
 
-void writeReservoirTables(const std::vector<Reservoir>& reservoirs, const CellGrid& grid, const ModelParams& params,
-                          std::ostream& out) {
-    out << "Write ./output/resData/resIQ.dat\n";
+std::vector<TableFile> reservoirTables(const std::vector<Reservoir>& reservoirs, const CellGrid& grid,
+                                       const ModelParams& params) {
+    std::vector<TableFile> tables;
     for (std::size_t k = 0; k < reservoirs.size(); ++k) {
         const Reservoir& reservoir = reservoirs[k];
         if (!writesTable(reservoirs, k, grid)) continue;
-        writeHourlyTable("./output/resData/" + reservoir.name + "IQ.dat", grid.cell(reservoir.cell), params.days,
-                         params.stepsPerHour,
-                         [](std::ostream&, int, int) {});
+        tables.push_back({"./output/resData/" + reservoir.name + "IQ.dat",
+                          hourlyTableText(grid.cell(reservoir.cell), params.days, params.stepsPerHour,
+                                          [](std::ostream&, int, int) {})});
     }
+    return tables;
 }

@@ -3,6 +3,7 @@
 // "./output/damData/" and "./output/resData/".
 
 #include "dam.h"
+#include "dischargeOutput.h"
 #include "grid.h"
 #include "inputError.h"
 #include "reservoir.h"
@@ -20,9 +21,8 @@ struct ModelParams;
 std::vector<Dam> readDams(CellGrid& grid, const std::vector<int32_t>& riverNumList, const ModelParams& params,
                           std::ostream& out);
 
-// Prints "Write ./output/damData/damIQS.dat" and writes one hourly table per
-// dam; a table that cannot be created is skipped.
-void writeDamTables(const std::vector<Dam>& dams, const CellGrid& grid, const ModelParams& params, std::ostream& out);
+// The hourly tables of the dams whose tables this process makes (writesTable).
+std::vector<TableFile> damTables(const std::vector<Dam>& dams, const CellGrid& grid, const ModelParams& params);
 
 // Prints the reservoir block and reads "./input/reservoir.dat" (optional);
 // marks each reservoir cell as kind 100. A reservoir outside the grid, on a
@@ -30,10 +30,9 @@ void writeDamTables(const std::vector<Dam>& dams, const CellGrid& grid, const Mo
 std::vector<Reservoir> readReservoirs(CellGrid& grid, const std::vector<int32_t>& riverNumList,
                                       const ModelParams& params, std::ostream& out);
 
-// Prints "Write ./output/resData/resIQ.dat" and writes one hourly table per
-// reservoir; a table that cannot be created is skipped.
-void writeReservoirTables(const std::vector<Reservoir>& reservoirs, const CellGrid& grid, const ModelParams& params,
-                          std::ostream& out);
+// The hourly tables of the reservoirs whose tables this process makes.
+std::vector<TableFile> reservoirTables(const std::vector<Reservoir>& reservoirs, const CellGrid& grid,
+                                       const ModelParams& params);
 
 // The cell at a column number (from 1 at the west) and row number (from 1 at
 // the south) named by a dam or reservoir list; it must lie in the grid and be

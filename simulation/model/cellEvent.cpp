@@ -1,7 +1,9 @@
 #include "cellEvent.h"
 
 #include "inputError.h"
+#include "nodeWavefront.h"
 #include "paramFile.h"
+#include "powLanes.h"
 
 #include <cmath>
 #include <cstdio>
@@ -51,7 +53,7 @@ void checkStoredOutflow(const CellGrid& grid, int32_t i, const Cell& cell, int d
 template <typename Structure, typename Step>
 void runStructures(const CellGrid& grid, int32_t i, Cell& cell, std::vector<Structure>& structures, Step stepOne,
                    const UpstreamSeries& upstream, const RainGrid& rain, const ModelParams& params,
-                   std::string* stepLines) {
+                   std::string* stepLines, const HourCapture& capture) {
     const int row = grid.rowOf(i), column = grid.colOf(i);
     const int tenMinutes = alignedStepsPer10min(params);
     // One line a step, "ihour = H dt = S imin = O": room for all of them at once.
@@ -60,7 +62,8 @@ void runStructures(const CellGrid& grid, int32_t i, Cell& cell, std::vector<Stru
     if (stepLines != nullptr)
         stepLines->reserve(stepLines->size() + lines * seriesLength(params.days, params.stepsPerHour) * 40);
     char line[64];
-    for (Structure& s : structures) {
+    for (std::size_t k = 0; k < structures.size(); ++k) {
+        Structure& s = structures[k];
         if (s.rowIndex != row || s.columnIndex != column) continue;
         for (int day = 0; day < params.days; ++day) {
             for (int hour = 0; hour < 24; ++hour) {
@@ -79,6 +82,8 @@ void runStructures(const CellGrid& grid, int32_t i, Cell& cell, std::vector<Stru
                     !storageHourFinite(s, day, hour, params.stepsPerHour)) {
                     throw InputError(overflowMessage(grid, i, day, hour));
                 }
+                if (capture.structures != nullptr && capturesAfter(capture, day, hour))
+                    captureStructure(s, capture.structures[k]);
             }
         }
     }
@@ -87,7 +92,15 @@ void runStructures(const CellGrid& grid, int32_t i, Cell& cell, std::vector<Stru
 }  // namespace
 
 EventStop runCellEvent(Cell& cell, const UpstreamSeries& upstream, const RainGrid& rain, const ModelParams& params,
-                       std::string& log) {
+                       std::string& log, const HourCapture& capture) {
+    // With the power function in vectors, the nodes of several steps run side by side.
+    if (cell.spaceSteps > 0 && vectorPowAvailable())
+        return runCellEventWavefront(cell, upstream, rain, params, log, capture);
+    return runCellEventByStep(cell, upstream, rain, params, log, capture);
+}
+
+EventStop runCellEventByStep(Cell& cell, const UpstreamSeries& upstream, const RainGrid& rain,
+                             const ModelParams& params, std::string& log, const HourCapture& capture) {
     const WaveConstants k = waveConstants(cell);
     const bool channel = cell.kind == kChannelCell;
     const int tenMinutes = alignedStepsPer10min(params);
@@ -103,6 +116,7 @@ EventStop runCellEvent(Cell& cell, const UpstreamSeries& upstream, const RainGri
             if (!hourSumsFinite(cell.dischargeSeries, day, hour, params.stepsPerHour, tenMinutes)) {
                 return EventStop{true, day, hour, params.stepsPerHour - 1, true};
             }
+            if (capture.cellValues != nullptr && capturesAfter(capture, day, hour)) captureCell(cell, capture.cellValues);
         }
     }
     return EventStop{};
@@ -118,12 +132,12 @@ std::string nonFiniteMessage(const CellGrid& grid, int32_t i, const EventStop& s
 
 void runDamsEvent(const CellGrid& grid, int32_t i, Cell& cell, std::vector<Dam>& dams,
                   const UpstreamSeries& upstream, const RainGrid& rain, const ModelParams& params,
-                  std::string* stepLines) {
-    runStructures(grid, i, cell, dams, operate, upstream, rain, params, stepLines);
+                  std::string* stepLines, const HourCapture& capture) {
+    runStructures(grid, i, cell, dams, operate, upstream, rain, params, stepLines, capture);
 }
 
 void runReservoirsEvent(const CellGrid& grid, int32_t i, Cell& cell, std::vector<Reservoir>& reservoirs,
                         const UpstreamSeries& upstream, const RainGrid& rain, const ModelParams& params,
-                        std::string* stepLines) {
-    runStructures(grid, i, cell, reservoirs, route, upstream, rain, params, stepLines);
+                        std::string* stepLines, const HourCapture& capture) {
+    runStructures(grid, i, cell, reservoirs, route, upstream, rain, params, stepLines, capture);
 }

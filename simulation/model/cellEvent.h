@@ -13,6 +13,7 @@
 #include "dam.h"
 #include "grid.h"
 #include "kinematicWave.h"
+#include "modelState.h"
 #include "rainfall.h"
 #include "reservoir.h"
 
@@ -41,9 +42,15 @@ bool hourSumsFinite(const std::vector<float>& series, int day, int hour, int ste
 // step, for every day, hour and step in order. Requires the cell's series
 // allocated and every upstream series complete; writes the cell's series for
 // every step (up to a stop). Iteration-limit messages are appended to `log`
-// in the order they arise.
+// in the order they arise. `capture` takes the node values at the end of its hour.
 EventStop runCellEvent(Cell& cell, const UpstreamSeries& upstream, const RainGrid& rain, const ModelParams& params,
-                       std::string& log);
+                       std::string& log, const HourCapture& capture = {});
+
+// The same, one whole step of the cell after the other (stepSlope or
+// stepChannel): runCellEvent's way without the four-lane power function, and
+// the reference its other way is checked against.
+EventStop runCellEventByStep(Cell& cell, const UpstreamSeries& upstream, const RainGrid& rain,
+                             const ModelParams& params, std::string& log, const HourCapture& capture = {});
 
 // The message that stops the run when cell i's flow leaves the finite numbers.
 std::string nonFiniteMessage(const CellGrid& grid, int32_t i, const EventStop& stop);
@@ -52,11 +59,13 @@ std::string nonFiniteMessage(const CellGrid& grid, int32_t i, const EventStop& s
 // `dams` at the cell, in list order, runs the whole event, each step preceded
 // by its console line "ihour = H dt = S imin = O", appended to `stepLines`
 // (null: the lines are not made). Throws InputError where the run stops.
+// `capture` takes each of these dams' state at the end of its hour, at the
+// dam's position in `dams`.
 void runDamsEvent(const CellGrid& grid, int32_t i, Cell& cell, std::vector<Dam>& dams,
                   const UpstreamSeries& upstream, const RainGrid& rain, const ModelParams& params,
-                  std::string* stepLines);
+                  std::string* stepLines, const HourCapture& capture = {});
 
 // The same for the reservoirs at reservoir cell i.
 void runReservoirsEvent(const CellGrid& grid, int32_t i, Cell& cell, std::vector<Reservoir>& reservoirs,
                         const UpstreamSeries& upstream, const RainGrid& rain, const ModelParams& params,
-                        std::string* stepLines);
+                        std::string* stepLines, const HourCapture& capture = {});

@@ -6,20 +6,6 @@
 
 namespace {
 
-// Iterations stop with their last value once the counter has passed this.
-constexpr int kIterationLimit = 10000;
-
-// One node of the weighted four-point scheme: the new discharge at node j from
-// the new value at node j-1 (newUp), the old values at j (oldHere) and j-1
-// (oldUp) and the lateral inflow r per unit length. Evaluated exactly as the
-// scheme is written, left to right; do not regroup.
-double weightedUpdate(double theta, double c, double dt, double dx, double newUp, double oldHere, double oldUp,
-                      double r) {
-    return (theta * c * (dt / dx * newUp + dt * r) + oldHere -
-            (1.0 - theta) * c * dt * ((oldHere - oldUp) / dx - r)) /
-           (theta * c * dt / dx + 1.0);
-}
-
 // Surface regime: Newton's method on q(h) = q from the depth that the surface
 // term alone would give; returns dq/dh at the final depth, or NaN if the
 // iteration leaves the finite numbers.

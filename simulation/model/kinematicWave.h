@@ -25,6 +25,9 @@ inline constexpr const char* kNewtonLimitMessage = "jcount>10000 (Newton method)
 inline constexpr const char* kSlopeLimitMessage = "icount > 10000\n";
 inline constexpr const char* kChannelLimitMessage = "kcount > 10000\n";
 
+// Iterations stop with their last value once the counter has passed this.
+inline constexpr int kIterationLimit = 10000;
+
 // The slope celerity never falls below this, m/s; the channel has no minimum.
 inline constexpr double kMinSlopeCelerity = 1e-6;
 
@@ -42,6 +45,17 @@ struct UpstreamSeries {
 // The upstream series as the grid holds them now; every upstream cell must
 // have its series allocated.
 UpstreamSeries upstreamSeriesOf(const CellGrid& grid, const Cell& cell);
+
+// One node of the weighted four-point scheme: the new discharge at node j from
+// the new value at node j-1 (newUp), the old values at j (oldHere) and j-1
+// (oldUp) and the lateral inflow r per unit length. Evaluated exactly as the
+// scheme is written, left to right; do not regroup.
+inline double weightedUpdate(double theta, double c, double dt, double dx, double newUp, double oldHere,
+                             double oldUp, double r) {
+    return (theta * c * (dt / dx * newUp + dt * r) + oldHere -
+            (1.0 - theta) * c * dt * ((oldHere - oldUp) / dx - r)) /
+           (theta * c * dt / dx + 1.0);
+}
 
 // Values of a cell's step that depend only on its parameters. Computed once
 // when the cell's event starts; each is exactly the double that the step's

@@ -46,6 +46,7 @@
 
 #include <immintrin.h>
 
+#include <cmath>
 #include <cstdint>
 
 namespace powKernel {
@@ -463,6 +464,27 @@ inline PowMainPath powMainPath(__m256d x, __m256d y) {
     const __m256d expPoly = _mm256_fmadd_pd(_mm256_fmadd_pd(re, _mm256_set1_pd(kC5), _mm256_set1_pd(kC4)),
                                             _mm256_mul_pd(r2, r2), low);
     return PowMainPath{_mm256_fmadd_pd(expPoly, scale, scale), expPoly, scale, mainPath};
+}
+
+// pow4 of powLanesAvx2.h, for callers that want it inline: the main path,
+// +0 for a zero base with a positive exponent, std::pow for the other lanes.
+inline __m256d powLanes(__m256d x, __m256d y) {
+    const PowMainPath path = powMainPath(x, y);
+    const __m256i ix = _mm256_castpd_si256(x);
+    // pow(+0, y > 0) is +0; no need for a library call on dry cells.
+    const __m256i zeroBase = _mm256_and_si256(_mm256_cmpeq_epi64(ix, _mm256_setzero_si256()),
+                                              _mm256_castpd_si256(_mm256_cmp_pd(y, _mm256_setzero_pd(), _CMP_GT_OQ)));
+    const __m256d result = _mm256_blendv_pd(path.result, _mm256_setzero_pd(), _mm256_castsi256_pd(zeroBase));
+    const int done = _mm256_movemask_pd(_mm256_castsi256_pd(_mm256_or_si256(path.onPath, zeroBase)));
+    if (done == 0xf) return result;
+    alignas(32) double xs[4], ys[4], out[4];
+    _mm256_store_pd(xs, x);
+    _mm256_store_pd(ys, y);
+    _mm256_store_pd(out, result);
+    for (int lane = 0; lane < 4; ++lane) {
+        if ((done >> lane & 1) == 0) out[lane] = std::pow(xs[lane], ys[lane]);
+    }
+    return _mm256_load_pd(out);
 }
 
 }  // namespace powKernel

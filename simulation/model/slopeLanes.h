@@ -1,0 +1,56 @@
+#pragma once
+// Four slope nodes (of any steps) through their celerity iterations at once,
+// in AVX2 registers: the operations of solveSlope and slopeCelerity for one
+// node, lane by lane, with masks where the lanes part ways (regime, Newton
+// iterations, convergence). Each lane does exactly the arithmetic of the
+// scalar code, in its order, and the powers are those of pow4, so every lane
+// ends with the bits the step-by-step loop gives.
+//
+// The caller (nodeWavefront.cpp) puts a node into a free lane (kLaneCelerity,
+// with q, oldHere and the node's two fixed terms of the scheme set) and calls
+// runSlopeLanes, which takes the powers the lanes wait for and works every
+// lane up to its next power, or to its end. Requires cpuHasAvx2Fma().
+
+#include <cstdint>
+
+enum SlopeLaneState : int64_t {
+    kLaneEmpty = 0,
+    // To be worked on by settleSlopeLanes.
+    kLaneCelerity,     // celerity at q, by regime
+    kLaneUpdate,       // the scheme's update with celerity c, then the convergence test
+    kLaneNewton,       // a Newton step of the surface regime
+    kLaneSurfaceDone,  // the surface celerity at the final depth
+    // Waiting for pow(x, y).
+    kLaneCapillaryDepth,
+    kLaneCapillaryCelerity,
+    kLaneSurfaceDepth,
+    kLaneSurfaceStart,
+    kLaneSurfaceNewton,
+    // For the caller.
+    kLaneFinished,         // value is the node's new discharge
+    kLaneFinishedAtLimit,  // the same after the celerity iteration ran out ("icount" message)
+    kLaneFailed,           // a value left the finite numbers
+};
+
+// The cell's values the node iteration reads (names as in Cell and WaveConstants).
+struct SlopeLaneConstants {
+    double vcdc, qsat, va, dm, da, beta, vaDm, invBeta, betaMinus1, invM, mMinus1;
+    double alpha, m, tolerance, theta, dt, dx, w;
+};
+
+struct alignas(32) SlopeLanes {
+    double q[4], c[4], h[4], p[4], qc[4], value[4], x[4], y[4];
+    // Terms of weightedUpdate that do not change while the node iterates,
+    // each computed as the scheme computes it: dt / dx * newUp + dt * r, and
+    // (oldHere - oldUp) / dx - r.
+    double inflowTerm[4], gradientTerm[4], oldHere[4];
+    int64_t state[4];
+    int64_t count[4], newton[4];
+    int64_t newtonMessages[4];  // Newton iterations that ran out in this node ("jcount" messages)
+};
+
+// Works every lane in a kLaneCelerity..kLaneSurfaceDone state until it waits
+// for a power or has finished or failed; with takePowers, then takes the
+// power of every waiting lane (one pow4) and works the lanes on again.
+// Returns the lanes (bit l for lane l) that have finished or failed.
+int runSlopeLanes(SlopeLanes& lanes, const SlopeLaneConstants& k, bool takePowers);
