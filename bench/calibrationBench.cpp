@@ -105,6 +105,7 @@ int main(int argc, char** argv) {
         if (option == "--batch") batch = std::atoi(argv[a + 1]);
         if (option == "--runoffSim") runoffSim = argv[a + 1];
     }
+    runoffSim = fs::absolute(runoffSim).string();  // it runs inside the copy of the project
     Event event;
     CellSelection selection;
     int32_t target = 0;
