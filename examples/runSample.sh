@@ -57,10 +57,12 @@ build_programs() {
     optional=()
     [ -f /usr/include/netcdf.h ] || optional+=(libnetcdf-dev)
     [ -f /usr/include/gdal/gdal_priv.h ] || optional+=(libgdal-dev)
+    # Optional: toml++ for calibrateModel (examples/calibrateSample.sh).
+    [ -f /usr/include/toml++/toml.h ] || optional+=(libtomlplusplus-dev)
     if [ "$(id -u)" -eq 0 ] && command -v apt-get >/dev/null 2>&1; then
         missing+=("${optional[@]}")
     elif [ ${#optional[@]} -gt 0 ]; then
-        printf 'Note: without %s the NetCDF/GeoTIFF export is not built (apt-get install %s).\n' \
+        printf 'Note: without %s the NetCDF/GeoTIFF export or the calibration is not built (apt-get install %s).\n' \
             "${optional[*]}" "${optional[*]}"
     fi
     if [ ${#missing[@]} -gt 0 ]; then

@@ -38,7 +38,7 @@ InputError lineError(const std::string& path, std::size_t line, const std::strin
 
 }  // namespace
 
-ObservedSeries readObservedCsv(const std::string& path, const EventStart& start) {
+ObservedSeries readObservedCsv(const std::string& path, const EventStart& start, const std::string& howToGiveStart) {
     std::ifstream in(path);
     if (!in) throw InputError("Error: the observations " + path + " cannot open.\n");
     ObservedSeries observed;
@@ -60,7 +60,7 @@ ObservedSeries readObservedCsv(const std::string& path, const EventStart& start)
         }
         if (date) {
             if (!start.start) {
-                throw lineError(path, line, "the time is a date, but the start of the event is unknown: give it with --start.");
+                throw lineError(path, line, "the time is a date, but the start of the event is unknown: " + howToGiveStart + ".");
             }
             minutes = minutesBetween(*start.start, *date);
         }

@@ -20,5 +20,7 @@ struct ObservedSeries {
 
 // Throws InputError naming the file (and the line) when it cannot be opened,
 // holds a time or value that cannot be read, holds dates while the start of
-// the event is unknown, or holds no value at all.
-ObservedSeries readObservedCsv(const std::string& path, const EventStart& start);
+// the event is unknown, or holds no value at all. `howToGiveStart` ends the
+// message about an unknown start: how the caller's user gives it.
+ObservedSeries readObservedCsv(const std::string& path, const EventStart& start,
+                               const std::string& howToGiveStart = "give it with --start");

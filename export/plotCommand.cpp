@@ -145,6 +145,36 @@ void writeText(const std::string& path, const std::string& text) {
 
 }  // namespace
 
+void describeCellPlot(HydrographPlot& plot, const Project& project, const ModelParams& params, int32_t column,
+                      int32_t row, const std::string& title, bool outflow) {
+    const GridGeometry grid = gridGeometry(params);
+    // Rainfall over the area upstream.
+    const int32_t target = (grid.nrows - row) * grid.ncols + (column - 1);
+    const std::vector<int32_t> upstream =
+        upstreamCells(readIntRasterNorthUp(project.path(kFlowDirFile), grid.nrows, grid.ncols), grid.nrows,
+                      grid.ncols, target);
+    plot.rain = upstreamMeanRain(project, params, upstream);
+    plot.rainInterval = params.rainInterval;
+
+    const std::size_t peak = static_cast<std::size_t>(
+        std::max_element(plot.hourly.values.begin(), plot.hourly.values.end()) - plot.hourly.values.begin());
+    const double peakMinute = plot.hourly.minutes[peak];
+    const EventStart& start = plot.start;
+    const std::string peakTime = start.start ? isoText(addMinutes(*start.start, static_cast<int64_t>(peakMinute)))
+                                                   .replace(10, 1, " ")
+                                                   .substr(0, 16)
+                                             : "hour " + fixed(peakMinute / 60.0, 0);
+    plot.title = title;
+    plot.subtitle = fixed(grid.lonCentre(column - 1), 4) + " E, " + fixed(grid.latCentre(grid.nrows - row), 4) +
+                    " N;  " + std::to_string(upstream.size()) + " cells upstream;  peak hourly mean " +
+                    (outflow ? "outflow " : "") +
+                    fixed(plot.hourly.values[peak], 1) + " m³/s, hour ending " + peakTime;
+}
+
+TimeSeries hourlySeries(const std::vector<float>& values) { return endOfIntervalSeries(values, 60.0); }
+
+void writeResultText(const std::string& path, const std::string& text) { writeText(path, text); }
+
 int runPlot(const PlotOptions& options, std::ostream& out) {
     Project project;
     project.dir = options.projectDir;
@@ -197,29 +227,11 @@ int runPlot(const PlotOptions& options, std::ostream& out) {
         }
     }
 
-    // Rainfall over the area upstream.
-    const int32_t target = (grid.nrows - row) * grid.ncols + (column - 1);
-    const std::vector<int32_t> upstream =
-        upstreamCells(readIntRasterNorthUp(project.path(kFlowDirFile), grid.nrows, grid.ncols), grid.nrows,
-                      grid.ncols, target);
-    plot.rain = upstreamMeanRain(project, params, upstream);
-    plot.rainInterval = params.rainInterval;
-
-    const std::size_t peak = static_cast<std::size_t>(
-        std::max_element(plot.hourly.values.begin(), plot.hourly.values.end()) - plot.hourly.values.begin());
-    const double peakMinute = plot.hourly.minutes[peak];
-    const std::string peakTime = start.start ? isoText(addMinutes(*start.start, static_cast<int64_t>(peakMinute)))
-                                                   .replace(10, 1, " ")
-                                                   .substr(0, 16)
-                                             : "hour " + fixed(peakMinute / 60.0, 0);
     const char* what = options.target == PlotOptions::Target::kDam         ? "Dam "
                        : options.target == PlotOptions::Target::kReservoir ? "Reservoir "
                                                                            : "";
-    plot.title = site ? what + site->name + " (" + cellText + ")" : "Discharge at " + cellText;
-    plot.subtitle = fixed(grid.lonCentre(column - 1), 4) + " E, " + fixed(grid.latCentre(grid.nrows - row), 4) +
-                    " N;  " + std::to_string(upstream.size()) + " cells upstream;  peak hourly mean " +
-                    (site ? "outflow " : "") +
-                    fixed(plot.hourly.values[peak], 1) + " m³/s, hour ending " + peakTime;
+    describeCellPlot(plot, project, params, column, row,
+                     site ? what + site->name + " (" + cellText + ")" : "Discharge at " + cellText, site.has_value());
 
     const std::string svgPath = options.outputPath.empty()
                                     ? project.path("output/hydrograph-" +

@@ -29,17 +29,24 @@ std::size_t peakIndex(const std::vector<double>& v) {
 
 }  // namespace
 
-SkillScores compareSeries(const TimeSeries& simulated, const TimeSeries& observed) {
-    TimeSeries obs, sim;  // the pairs
-    if (!simulated.minutes.empty()) {
-        for (std::size_t k = 0; k < observed.minutes.size(); ++k) {
-            const double t = observed.minutes[k];
-            if (t < simulated.minutes.front() || t > simulated.minutes.back()) continue;
-            obs.minutes.push_back(t);
-            obs.values.push_back(observed.values[k]);
-            sim.values.push_back(interpolate(simulated, t));
-        }
+SeriesPairs pairSeries(const TimeSeries& simulated, const TimeSeries& observed) {
+    SeriesPairs pairs;
+    if (simulated.minutes.empty()) return pairs;
+    for (std::size_t k = 0; k < observed.minutes.size(); ++k) {
+        const double t = observed.minutes[k];
+        if (t < simulated.minutes.front() || t > simulated.minutes.back()) continue;
+        pairs.observed.minutes.push_back(t);
+        pairs.observed.values.push_back(observed.values[k]);
+        pairs.simulated.minutes.push_back(t);
+        pairs.simulated.values.push_back(interpolate(simulated, t));
     }
+    return pairs;
+}
+
+SkillScores compareSeries(const TimeSeries& simulated, const TimeSeries& observed) {
+    const SeriesPairs pairs = pairSeries(simulated, observed);
+    const TimeSeries& obs = pairs.observed;
+    const TimeSeries& sim = pairs.simulated;
     if (obs.minutes.size() < 2) {
         throw InputError("Error: the observations have " + std::to_string(obs.minutes.size()) +
                          " values inside the simulated period; the scores need at least two.\n");

@@ -27,6 +27,14 @@ struct SkillScores {
     double peakTimingMinutes = 0.0;  // time of peak s - time of peak o: positive when the simulation is late
 };
 
+// The observations inside the simulated span, each with the simulation
+// interpolated linearly to its time (both as `values` at the same `minutes`).
+struct SeriesPairs {
+    TimeSeries observed;
+    TimeSeries simulated;
+};
+SeriesPairs pairSeries(const TimeSeries& simulated, const TimeSeries& observed);
+
 // Pairs each observation inside the simulated span with the simulation
 // interpolated linearly to its time, and scores the pairs. The simulated peak
 // is the highest simulated value inside the span of the pairs (the first one

@@ -143,6 +143,15 @@ def main():
         SEP.join(whole + [b"", ref["temp/numOfBasin.dat"], ref["temp/orderedCell.dat"],
                           ref["temp/setROFCell.dat"]]),
     ]
+    # The fuzz target's project folders ("input", "topoData") serve as projects.
+    seeds["calibrationConfig"] = [
+        b'[calibration]\nalgorithm = "sce-ua"\nevaluations = 40\nseed = 3\nbatch = 4\nobjective = "lognse"\n'
+        b'aggregate = "weighted"\nwarmup_hours = 2\ncomplexes = 3\ninitial = "file"\n\n'
+        b'[[event]]\nproject = "input"\nname = "a"\n\n[[event.gauge]]\ncell = [3, 2]\nobserved = "q.csv"\n'
+        b'weight = 2.5\nstart = "2024-09-01T00:00"\n\n[[event]]\nproject = \'topoData\'  # second\n\n'
+        b'[[event.gauge]]\ncell = [4, 2]\nobserved = """q \\u00e9.csv"""\n\n'
+        b'[[parameter]]\nname = "Ns"\nmin = 0.01\nmax = 2.0\ntransform = "log"\n\n'
+        b'[[parameter]]\nname = "Dm"\nmin = 0\nmax = 3\n']
     seeds["stateFile"] = [ref["state.bin"]]
     for target, items in seeds.items():
         d = os.path.join(outdir, target)

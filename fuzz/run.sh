@@ -21,6 +21,7 @@ targets=("$@")
 if [ ${#targets[@]} -eq 0 ]; then
   targets=(paramFile riverList rainfall topography paramMap structures cache dischargeImage dischargeSeries wholeRun
            stateFile)
+  [ -x "$build/fuzz/calibrationConfigFuzz" ] && targets+=(calibrationConfig)
 fi
 if [ ! -d "$corpus" ]; then
   [ -x build/simulation/runoffSim ] || { echo "build/simulation/runoffSim is needed for the seeds"; exit 1; }

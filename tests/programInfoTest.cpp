@@ -39,6 +39,9 @@ const std::map<std::string, std::string> kPrograms = {
 #ifdef FLOOD_PROGRAM_prepareRainfall
     {"prepareRainfall", FLOOD_PROGRAM_prepareRainfall},
 #endif
+#ifdef FLOOD_PROGRAM_calibrateModel
+    {"calibrateModel", FLOOD_PROGRAM_calibrateModel},
+#endif
 #ifdef FLOOD_PROGRAM_runEnsemble
     {"runEnsemble", FLOOD_PROGRAM_runEnsemble},
 #endif

@@ -17,6 +17,12 @@ void formatDuration(double seconds, char* text, std::size_t size) {
 
 }  // namespace
 
+std::string durationText(double seconds) {
+    char text[32];
+    formatDuration(seconds, text, sizeof text);
+    return text;
+}
+
 bool progressWanted() { return ::isatty(STDERR_FILENO) == 1; }
 
 ProgressLine startProgress() {
@@ -25,7 +31,7 @@ ProgressLine startProgress() {
     return line;
 }
 
-void showProgress(ProgressLine& line, int64_t done, int64_t total) {
+void showProgress(ProgressLine& line, int64_t done, int64_t total, const char* units) {
     const auto now = std::chrono::steady_clock::now();
     if (now - line.lastDrawn < std::chrono::milliseconds(250)) return;
     line.lastDrawn = now;
@@ -33,8 +39,8 @@ void showProgress(ProgressLine& line, int64_t done, int64_t total) {
     char spent[32], left[32] = "?";
     formatDuration(elapsed, spent, sizeof spent);
     if (done > 0) formatDuration(elapsed * static_cast<double>(total - done) / static_cast<double>(done), left, sizeof left);
-    std::fprintf(stderr, "\r\033[K%lld/%lld cells, %s elapsed, about %s left", static_cast<long long>(done),
-                 static_cast<long long>(total), spent, left);
+    std::fprintf(stderr, "\r\033[K%lld/%lld %s, %s elapsed, about %s left", static_cast<long long>(done),
+                 static_cast<long long>(total), units, spent, left);
     std::fflush(stderr);
     line.visible = true;
 }

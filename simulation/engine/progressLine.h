@@ -6,6 +6,7 @@
 
 #include <chrono>
 #include <cstdint>
+#include <string>
 
 struct ProgressLine {
     std::chrono::steady_clock::time_point start = std::chrono::steady_clock::now();
@@ -14,15 +15,18 @@ struct ProgressLine {
     bool sharesTerminal = false;  // standard output is the same kind of terminal: clear before it prints
 };
 
+// "h:mm:ss", or "m:ss" below an hour.
+std::string durationText(double seconds);
+
 // Whether standard error is a terminal, i.e. whether a progress line should be kept.
 bool progressWanted();
 
 // A progress line starting now.
 ProgressLine startProgress();
 
-// Redraws the line with `done` of `total` cells, unless it was drawn less
-// than a quarter of a second ago.
-void showProgress(ProgressLine& line, int64_t done, int64_t total);
+// Redraws the line with `done` of `total` cells (or other `units`), unless it
+// was drawn less than a quarter of a second ago.
+void showProgress(ProgressLine& line, int64_t done, int64_t total, const char* units = "cells");
 
 // Clears the line if it is visible and standard output shares the terminal,
 // so that console text never lands inside it.

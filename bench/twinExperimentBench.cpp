@@ -1,0 +1,229 @@
+// The twin experiment of calibrateModel: observations made by the model
+// itself with known parameter values, then calibrated from wide ranges.
+//
+//   1. makeSampleBasin and prepareTopography make the sample landscape at
+//      COLS x ROWS cells with its storm, dam and lake (the project);
+//   2. runoffSim runs a copy of it whose parameter file holds the true values;
+//      the hourly means at the mouth of the main river are the observations;
+//   3. calibrateModel calibrates Ns, Ka, Da, Dm and Nr (Beta and ROFinitial
+//      stay) on log scales over ranges of one to three decades, with DDS, for
+//      each seed.
+// Reported per seed: the best KGE and how far each parameter landed from the
+// truth, as a fraction of its range (on the log scale it was searched on);
+// then per parameter the median of those distances, to see which parameters
+// the hydrograph pins down and which it cannot tell.
+//
+// Usage: twinExperimentBench [--seeds N] [--evaluations M] [--batch B] [--size COLS ROWS]
+//                            [--threads T] [--programs DIR] [--keep DIR]
+//   B is the DDS batch (default 8, calibrateModel's default): the fewer
+//   candidates a batch holds, the more often the search moves on.
+//   DIR of --programs holds prepare/, simulation/ and calibration/ of a build
+//   (default: the build this benchmark belongs to); --keep works in DIR and
+//   leaves it.
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <sstream>
+#include <string>
+#include <sys/wait.h>
+#include <unistd.h>
+#include <vector>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+struct Parameter {
+    const char* name;
+    int token;  // its place among the parameter file's values, from 0
+    double truth, min, max;
+};
+
+// The truth lies well inside each range, off the sample's own values.
+const Parameter kParameters[] = {
+    {"Ns", 17, 0.7, 0.05, 2.0},     {"Ka", 18, 0.003, 0.0001, 0.1}, {"Da", 19, 0.6, 0.05, 2.0},
+    {"Dm", 20, 0.2, 0.01, 1.0},     {"Nr", 22, 0.05, 0.01, 0.2},
+};
+
+void run(const std::vector<std::string>& args, const fs::path& dir, const fs::path& log) {
+    std::fflush(stdout);
+    const pid_t child = fork();
+    if (child == 0) {
+        if (chdir(dir.c_str()) != 0) _exit(127);
+        const int fd = open(log.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        if (fd >= 0) {
+            dup2(fd, 1);
+            dup2(fd, 2);
+        }
+        std::vector<char*> argv;
+        for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+        argv.push_back(nullptr);
+        execv(argv[0], argv.data());
+        _exit(127);
+    }
+    int status = 0;
+    waitpid(child, &status, 0);
+    if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) {
+        std::fprintf(stderr, "%s failed; see %s\n", args[0].c_str(), log.c_str());
+        std::exit(1);
+    }
+}
+
+std::string readText(const fs::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
+
+// "key = value" lines of best.toml's top and [parameters] (the first of each key).
+std::map<std::string, double> bestValues(const fs::path& path) {
+    std::map<std::string, double> values;
+    std::istringstream in(readText(path));
+    for (std::string line; std::getline(in, line);) {
+        const std::size_t eq = line.find(" = ");
+        if (eq == std::string::npos || line[0] == '#') continue;
+        const std::string key = line.substr(0, eq);
+        if (!values.count(key)) values[key] = std::strtod(line.c_str() + eq + 3, nullptr);
+    }
+    return values;
+}
+
+double median(std::vector<double> v) {
+    std::sort(v.begin(), v.end());
+    return v.size() % 2 ? v[v.size() / 2] : 0.5 * (v[v.size() / 2 - 1] + v[v.size() / 2]);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    int seeds = 10, evaluations = 300, batch = 8, cols = 30, rows = 25, threads = 0;
+    fs::path programs = fs::absolute(fs::path(argv[0])).parent_path().parent_path();
+    fs::path work;
+    for (int a = 1; a < argc; ++a) {
+        const std::string option = argv[a];
+        if (option == "--seeds" && a + 1 < argc) seeds = std::atoi(argv[++a]);
+        else if (option == "--evaluations" && a + 1 < argc) evaluations = std::atoi(argv[++a]);
+        else if (option == "--batch" && a + 1 < argc) batch = std::atoi(argv[++a]);
+        else if (option == "--size" && a + 2 < argc) {
+            cols = std::atoi(argv[++a]);
+            rows = std::atoi(argv[++a]);
+        } else if (option == "--threads" && a + 1 < argc) threads = std::atoi(argv[++a]);
+        else if (option == "--programs" && a + 1 < argc) programs = fs::absolute(argv[++a]);
+        else if (option == "--keep" && a + 1 < argc) work = fs::absolute(argv[++a]);
+        else {
+            std::fprintf(stderr, "Usage: twinExperimentBench [--seeds N] [--evaluations M] [--batch B] "
+                                 "[--size COLS ROWS] [--threads T] [--programs DIR] [--keep DIR]\n");
+            return 1;
+        }
+    }
+    const bool keep = !work.empty();
+    if (!keep) work = fs::temp_directory_path() / ("twinExperiment-" + std::to_string(getpid()));
+    fs::create_directories(work / "project");
+    const std::string size[2] = {std::to_string(cols), std::to_string(rows)};
+
+    // 1. The project.
+    run({(programs / "prepare/makeSampleBasin").string(), "dem", "dem.asc", size[0], size[1]}, work, work / "make.log");
+    run({(programs / "prepare/prepareTopography").string(), "-o", "project", "dem.asc"}, work, work / "prepare.log");
+    run({(programs / "prepare/makeSampleBasin").string(), "inputs", "project", size[0], size[1]}, work, work / "make.log");
+    int column = 0, row = 0, cells = 0;
+    {
+        std::istringstream rivers(readText(work / "project/topoData/riverNumList.dat"));
+        int number = 0;
+        rivers >> number >> column >> row >> cells;
+    }
+
+    // 2. The observations: runoffSim with the true values.
+    fs::remove_all(work / "truth");
+    fs::copy(work / "project", work / "truth", fs::copy_options::recursive);
+    {
+        std::istringstream in(readText(work / "project/param-hsx-event-ver400.dat"));
+        std::vector<std::string> words;
+        for (std::string w; in >> w;) words.push_back(w);
+        char text[40];
+        for (const Parameter& p : kParameters) {
+            std::snprintf(text, sizeof text, "%.17g", p.truth);
+            words[static_cast<std::size_t>(p.token)] = text;
+        }
+        std::string file;
+        for (const std::string& w : words) file += w + "\n";
+        std::ofstream(work / "truth/param-hsx-event-ver400.dat") << file;
+    }
+    run({(programs / "simulation/runoffSim").string(), "--threads", "1"}, work / "truth", work / "truth.log");
+    {
+        const std::string bytes = readText(work / "truth/output/dischargeHourlyMean.bin");
+        const std::size_t frame = static_cast<std::size_t>(cols) * static_cast<std::size_t>(rows);
+        const std::size_t at = static_cast<std::size_t>(row - 1) * static_cast<std::size_t>(cols) + static_cast<std::size_t>(column - 1);
+        std::ofstream csv(work / "observed.csv");
+        csv << "minutes,discharge\n";
+        for (std::size_t h = 0; h * frame * 4 < bytes.size(); ++h) {
+            float q = 0.0f;
+            std::memcpy(&q, bytes.data() + (h * frame + at) * 4, 4);
+            char line[64];
+            std::snprintf(line, sizeof line, "%zu,%.9g\n", (h + 1) * 60, static_cast<double>(q));  // float to the bit
+            csv << line;
+        }
+    }
+    std::printf("Twin experiment: %d x %d sample landscape, gauge at the mouth (column %d, row %d, %d cells upstream),\n"
+                "DDS, %d evaluations in batches of %d, seeds 1 to %d; distances from the truth as fractions of the log range.\n\n",
+                cols, rows, column, row, cells, evaluations, batch, seeds);
+    std::printf("%-6s %-12s", "seed", "best KGE");
+    for (const Parameter& p : kParameters) std::printf(" %-8s", p.name);
+    std::printf("\n");
+
+    // 3. The calibrations.
+    std::vector<std::vector<double>> distances(std::size(kParameters));
+    int reached = 0;
+    for (int seed = 1; seed <= seeds; ++seed) {
+        const std::string name = "seed" + std::to_string(seed);
+        std::ostringstream config;
+        config << "[calibration]\nevaluations = " << evaluations << "\nbatch = " << batch << "\nseed = " << seed
+               << "\n\n[[event]]\nproject = \"project\"\n\n[[event.gauge]]\ncell = [" << column << ", " << row
+               << "]\nobserved = \"observed.csv\"\n";
+        for (const Parameter& p : kParameters) {
+            config << "\n[[parameter]]\nname = \"" << p.name << "\"\nmin = " << p.min << "\nmax = " << p.max
+                   << "\ntransform = \"log\"\n";
+        }
+        std::ofstream(work / (name + ".toml")) << config.str();
+        fs::remove_all(work / name);
+        std::vector<std::string> args = {(programs / "calibration/calibrateModel").string(), name + ".toml", "-o", name};
+        if (threads > 0) {
+            args.push_back("--threads");
+            args.push_back(std::to_string(threads));
+        }
+        run(args, work, work / (name + ".log"));
+        const std::map<std::string, double> best = bestValues(work / name / "best.toml");
+        const double kge = best.at("aggregate");
+        reached += kge >= 0.99 ? 1 : 0;
+        std::printf("%-6d %-12.6f", seed, kge);
+        for (std::size_t j = 0; j < std::size(kParameters); ++j) {
+            const Parameter& p = kParameters[j];
+            const double d = std::fabs(std::log(best.at(p.name)) - std::log(p.truth)) / (std::log(p.max) - std::log(p.min));
+            distances[j].push_back(d);
+            std::printf(" %-8.3f", d);
+        }
+        std::printf("\n");
+        std::fflush(stdout);
+    }
+    std::printf("%-19s", "median");
+    for (const std::vector<double>& d : distances) std::printf(" %-8.3f", median(d));
+    std::printf("\n\nBest KGE >= 0.99 in %d of %d seeds.\n", reached, seeds);
+    std::printf("Parameters the hydrograph does not pin down (median distance above 0.1 of the range):");
+    bool any = false;
+    for (std::size_t j = 0; j < std::size(kParameters); ++j) {
+        if (median(distances[j]) > 0.1) {
+            std::printf(" %s", kParameters[j].name);
+            any = true;
+        }
+    }
+    std::printf("%s\n", any ? "" : " none");
+    if (!keep) fs::remove_all(work);
+    return 0;
+}
