@@ -23,41 +23,17 @@
 #include <fcntl.h>
 #include <vector>
 
+#include "childRun.h"
+
 namespace fs = std::filesystem;
 
 namespace {
 
-struct Run {
-    int status = -1;
-    double seconds = 0.0;
-    long peakKiB = 0;
-};
+using Run = ChildRun;
 
 // Runs `args` in `dir` with its output in `log`; waits for it and takes its resource use.
 Run runProgram(const std::vector<std::string>& args, const fs::path& dir, const fs::path& log) {
-    const auto start = std::chrono::steady_clock::now();
-    const pid_t child = fork();
-    if (child == 0) {
-        if (chdir(dir.c_str()) != 0) _exit(127);
-        const int fd = open(log.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-        if (fd >= 0) {
-            dup2(fd, 1);
-            dup2(fd, 2);
-        }
-        std::vector<char*> argv;
-        for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
-        argv.push_back(nullptr);
-        execv(argv[0], argv.data());
-        _exit(127);
-    }
-    Run run;
-    int status = 0;
-    rusage usage{};
-    wait4(child, &status, 0, &usage);
-    run.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-    run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    run.peakKiB = usage.ru_maxrss;
-    return run;
+    return runChild(args, dir, log);
 }
 
 std::string readAll(const fs::path& path) {

@@ -36,6 +36,8 @@
 #include <unistd.h>
 #include <vector>
 
+#include "childRun.h"
+
 namespace fs = std::filesystem;
 
 namespace {
@@ -54,23 +56,7 @@ const Parameter kParameters[] = {
 
 void run(const std::vector<std::string>& args, const fs::path& dir, const fs::path& log) {
     std::fflush(stdout);
-    const pid_t child = fork();
-    if (child == 0) {
-        if (chdir(dir.c_str()) != 0) _exit(127);
-        const int fd = open(log.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-        if (fd >= 0) {
-            dup2(fd, 1);
-            dup2(fd, 2);
-        }
-        std::vector<char*> argv;
-        for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
-        argv.push_back(nullptr);
-        execv(argv[0], argv.data());
-        _exit(127);
-    }
-    int status = 0;
-    waitpid(child, &status, 0);
-    if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) {
+    if (runChild(args, dir, log).status != 0) {
         std::fprintf(stderr, "%s failed; see %s\n", args[0].c_str(), log.c_str());
         std::exit(1);
     }
