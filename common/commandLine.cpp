@@ -2,8 +2,10 @@
 
 #include "programInfo.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cmath>
+#include <thread>
 #include <utility>
 
 CommandLine::CommandLine(std::vector<std::string> args, std::string programName)
@@ -46,6 +48,16 @@ int32_t CommandLine::positiveCount(const std::string& text) const {
         throw error(argument + " needs a whole number of at least 1, not \"" + text + "\".");
     }
     return count;
+}
+
+int CommandLine::threadCount(const std::string& text, int most) const {
+    const bool huge = text.size() > 9 && text[0] != '0' && text.find_first_not_of("0123456789") == std::string::npos;
+    return huge ? most : std::min<int>(positiveCount(text), most);
+}
+
+int hardwareThreads(int most) {
+    const unsigned hardware = std::thread::hardware_concurrency();
+    return hardware == 0 ? 1 : static_cast<int>(std::min<unsigned>(hardware, static_cast<unsigned>(most)));
 }
 
 double CommandLine::positiveReal(const std::string& text) const {

@@ -38,8 +38,13 @@ struct CommandLine {
     std::string value();
     // A value of the current option as a whole number of at least 1.
     int32_t positiveCount(const std::string& text) const;
+    // A thread count of at least 1; a count beyond any machine is taken as `most`.
+    int threadCount(const std::string& text, int most) const;
     // A value of the current option as a finite number larger than zero.
     double positiveReal(const std::string& text) const;
     // "Error: WHAT Try PROGRAM --help.\n"
     InputError error(const std::string& what) const;
 };
+
+// The default thread count: every hardware thread, at most `most`.
+int hardwareThreads(int most);

@@ -6,7 +6,6 @@
 #include <cctype>
 #include <charconv>
 #include <cmath>
-#include <thread>
 
 namespace {
 
@@ -93,16 +92,13 @@ std::string ensembleUsage() {
 
 EnsembleOptions parseEnsembleOptions(const std::vector<std::string>& args) {
     EnsembleOptions options;
-    const unsigned hardware = std::thread::hardware_concurrency();
-    options.threads = hardware == 0 ? 1 : static_cast<int>(std::min<unsigned>(hardware, kMostThreads));
+    options.threads = hardwareThreads(kMostThreads);
     CommandLine line(args, "runEnsemble");
     while (line.advance()) {
         const std::string& arg = line.argument;
         if (line.takeInfoOption(options.help, options.version)) continue;
         if (arg == "--threads") {
-            const std::string text = line.value();
-            const bool huge = text.size() > 9 && text[0] != '0' && text.find_first_not_of("0123456789") == std::string::npos;
-            options.threads = huge ? kMostThreads : std::min(line.positiveCount(text), kMostThreads);
+            options.threads = line.threadCount(line.value(), kMostThreads);
             options.threadsGiven = true;
         } else if (arg == "--initial-state") {
             options.initialState = line.value();

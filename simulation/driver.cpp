@@ -22,14 +22,12 @@
 #include "topography.h"
 #include "warmStart.h"
 
-#include <algorithm>
 #include <functional>
 #include <iostream>
 #include <mutex>
 #include <optional>
 #include <sstream>
 #include <ostream>
-#include <thread>
 #include <vector>
 
 namespace {
@@ -62,17 +60,13 @@ std::string runUsage() {
 
 RunOptions parseRunOptions(const std::vector<std::string>& args, const std::string& program) {
     RunOptions options;
-    const unsigned hardware = std::thread::hardware_concurrency();
-    options.threads = hardware == 0 ? 1 : static_cast<int>(std::min<unsigned>(hardware, kMostThreads));
+    options.threads = hardwareThreads(kMostThreads);
     CommandLine line(args, program);
     while (line.advance()) {
         const std::string& arg = line.argument;
         if (line.takeInfoOption(options.help, options.version)) continue;
         if (arg == "--threads") {
-            const std::string text = line.value();
-            // A count beyond any machine is taken as the most there can be.
-            const bool huge = text.size() > 9 && text[0] != '0' && text.find_first_not_of("0123456789") == std::string::npos;
-            options.threads = huge ? kMostThreads : std::min(line.positiveCount(text), kMostThreads);
+            options.threads = line.threadCount(line.value(), kMostThreads);
             options.threadsGiven = true;
         } else if (arg == "--save-state" || arg == "--initial-state") {
             const std::string path = line.value();
