@@ -43,18 +43,27 @@ std::string printable(const std::string& text) {
 
 }  // namespace
 
+std::string exactText(double v) {
+    char text[40];
+    std::snprintf(text, sizeof text, "%.17g", v);
+    return text;
+}
+
+bool readWholeFile(const std::string& path, std::string& bytes) {
+    std::ifstream in(path, std::ios::binary);
+    if (!in) return false;
+    std::ostringstream text;
+    text << in.rdbuf();
+    bytes = text.str();
+    return true;
+}
+
 InputError configError(const CalibrationConfig& config, const KeyPlace& place, const std::string& problem) {
     return InputError(printable("Error: " + config.path + (place.line > 0 ? ":" + std::to_string(place.line) : "") + ": " +
                                 place.key + ": " + problem) + "\n");
 }
 
 namespace {
-
-std::string exactText(double v) {
-    char text[40];
-    std::snprintf(text, sizeof text, "%.17g", v);
-    return text;
-}
 
 // The checks of one table of the file: every key known, every value of its type.
 struct TableReader {
@@ -349,13 +358,11 @@ std::string asciiToml(const std::string& text, const std::string& path) {
 CalibrationConfig readCalibrationConfig(const std::string& path) {
     CalibrationConfig config;
     config.path = path;
-    std::ifstream in(path, std::ios::binary);
-    if (!in) throw InputError(printable("Error: the configuration " + path + " cannot open.") + "\n");
-    std::ostringstream text;
-    text << in.rdbuf();
+    std::string text;
+    if (!readWholeFile(path, text)) throw InputError(printable("Error: the configuration " + path + " cannot open.") + "\n");
     toml::table root;
     try {
-        root = toml::parse(asciiToml(text.str(), printable(path)), path);
+        root = toml::parse(asciiToml(text, printable(path)), path);
     } catch (const toml::parse_error& error) {
         std::string what(error.description());
         throw InputError(printable("Error: " + path + ":" + std::to_string(error.source().begin.line) + ": " + what +

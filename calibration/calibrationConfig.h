@@ -78,6 +78,12 @@ CalibrationConfig readCalibrationConfig(const std::string& path);
 // "Error: FILE:LINE: KEY: PROBLEM\n" (without ":LINE" when the line is 0).
 InputError configError(const CalibrationConfig& config, const KeyPlace& place, const std::string& problem);
 
+// A double with the 17 significant digits that read back as the same double:
+// the trace, best.toml and the configuration's hash use it.
+std::string exactText(double v);
+// The whole content of a file; false when it cannot be opened.
+bool readWholeFile(const std::string& path, std::string& bytes);
+
 // Everything in the configuration that the results depend on, as text:
 // the base of the hash that ties a trace to its configuration.
 std::string canonicalText(const CalibrationConfig& config);

@@ -16,12 +16,6 @@
 
 namespace {
 
-std::string exactText(double v) {
-    char text[40];
-    std::snprintf(text, sizeof text, "%.17g", v);
-    return text;
-}
-
 // A TOML float: 17 significant digits, with a point or an exponent.
 std::string tomlFloat(double v) {
     std::string t = exactText(v);
@@ -51,11 +45,9 @@ std::string fixed(double v, int decimals) {
 }
 
 std::string readBytes(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) throw InputError("Error: " + path + " cannot open.\n");
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
+    std::string bytes;
+    if (!readWholeFile(path, bytes)) throw InputError("Error: " + path + " cannot open.\n");
+    return bytes;
 }
 
 // The place of a parameter's value among the tokens of the parameter file.

@@ -1,5 +1,6 @@
 #include "calibrationSetup.h"
 
+#include "digest.h"
 #include "eventPlan.h"
 #include "inputError.h"
 
@@ -26,23 +27,15 @@ std::string oneLine(const std::string& message) {
 }
 
 std::string fileBytes(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
+    std::string bytes;
+    readWholeFile(path, bytes);
+    return bytes;
 }
 
-// 64-bit FNV-1a.
-uint64_t fnv1a(const std::string& bytes, uint64_t h = 0xcbf29ce484222325ULL) {
-    for (const unsigned char c : bytes) h = (h ^ c) * 0x100000001b3ULL;
-    return h;
+void addBytes(Fnv1a& hash, const std::string& bytes) {
+    hash.add(reinterpret_cast<const unsigned char*>(bytes.data()), bytes.size());
 }
 
-std::string exactText(double v) {
-    char text[40];
-    std::snprintf(text, sizeof text, "%.17g", v);
-    return text;
-}
 
 // The observations of a gauge, read with the event's start, and the part of them that is scored.
 void readObservations(const CalibrationConfig& config, const LoadedEvent& loaded, GaugeData& g) {
@@ -161,11 +154,13 @@ Calibration loadCalibration(const CalibrationConfig& config) {
     if (config.initial == InitialPoint::kParameterFile) c.initial = initial;
 
     // The hash: the configuration, and the bytes of the parameter files and the observations.
-    uint64_t h = fnv1a(canonicalText(config));
+    Fnv1a hash;
+    addBytes(hash, canonicalText(config));
     for (const LoadedEvent& e : c.events) {
-        h = fnv1a(e.paramFileText, h);
-        for (const GaugeData& g : e.gauges) h = fnv1a(fileBytes(g.config.observedPath), h);
+        addBytes(hash, e.paramFileText);
+        for (const GaugeData& g : e.gauges) addBytes(hash, fileBytes(g.config.observedPath));
     }
+    const uint64_t h = hash.hash;
     char hex[17];
     std::snprintf(hex, sizeof hex, "%016llx", static_cast<unsigned long long>(h));
     c.hash = hex;

@@ -14,12 +14,6 @@
 
 namespace {
 
-std::string exactText(double v) {
-    char text[40];
-    std::snprintf(text, sizeof text, "%.17g", v);
-    return text;
-}
-
 InputError fileError(const std::string& path, const std::string& what) {
     return InputError("Error: " + path + " " + what + ": " + std::strerror(errno) + ".\n");
 }
@@ -78,11 +72,8 @@ std::string traceLine(int64_t number, const Outcome& o) {
 }
 
 TraceContents readTrace(const std::string& path, const Calibration& c) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) throw InputError("Error: the trace " + path + " cannot open.\n");
-    std::ostringstream buffer;
-    buffer << in.rdbuf();
-    const std::string text = buffer.str();
+    std::string text;
+    if (!readWholeFile(path, text)) throw InputError("Error: the trace " + path + " cannot open.\n");
     TraceContents contents;
     const std::string header = traceHeader(c);
     const std::size_t firstEnd = text.find('\n');
