@@ -130,8 +130,13 @@ Ensemble.install = (ensemble, hooks) => {
   // After the start: markers at the points, the members' count under the pointer, a line in the footer.
   queueMicrotask(() => {
     const viewer = window.viewer, canvas = document.getElementById('map'), tip = document.getElementById('hover');
-    for (const p of ensemble.points)
-      if (p.kind === 'point') viewer.map.markers.push({ cell: p.cell, label: p.name, shape: 'circle', colour: '#7b3294' });
+    // A point on a cell that already has a marker (a gauge) joins its label instead of covering it.
+    for (const p of ensemble.points) {
+      if (p.kind !== 'point') continue;
+      const shared = viewer.map.markers.find((m) => m.cell === p.cell);
+      if (shared) shared.label += ` · ${p.name}`;
+      else viewer.map.markers.push({ cell: p.cell, label: p.name, shape: 'circle', colour: '#7b3294' });
+    }
     viewer.map.draw();
     canvas.addEventListener('pointermove', (event) => {
       const k = /^probability-(\d+)$/.exec(viewer.state.layer), cell = viewer.map.cellAt(event.offsetX, event.offsetY);
