@@ -50,9 +50,8 @@ struct Lane {
     double newUp = 0, oldHere = 0, oldUp = 0, r = 0;
     double c = 0, value = 0, area = 0, qEst = 0;
     int count = 0;
-    // A slope step waiting for a lane: the two fixed terms of the scheme (see
-    // SlopeLanes) and the discharge estimate whose celerity needs a power.
-    double inflowTerm = 0, gradientTerm = 0, slopeQ = 0;
+    // A slope step waiting for a lane: where its first power stands.
+    SlopeNodeStart slopeStart;
 };
 
 struct Message {
@@ -73,16 +72,8 @@ public:
           tenMinutes_(600 % params.stepSeconds == 0 ? 600 / params.stepSeconds : 0) {
         prepareInputs(upstream, rain);
         prepareLanes();
-        const double layerC = cell.va < kMinSlopeCelerity ? kMinSlopeCelerity : cell.va;
-        dtOverDx_ = k_.dt / cell.slopeDx;
-        layerThetaC_ = cell.fdWeight * layerC;
-        layerOldTerm_ = (1.0 - cell.fdWeight) * layerC * k_.dt;
-        layerDenominator_ = layerThetaC_ * k_.dt / cell.slopeDx + 1.0;
-        slopeConstants_ = SlopeLaneConstants{cell.vcdc,      k_.qsat,         cell.va,       cell.dm,
-                                             cell.da,        cell.beta,       k_.vaDm,       k_.invBeta,
-                                             k_.betaMinus1,  k_.invM,         k_.mMinus1,    cell.slopeAlpha,
-                                             cell.kinExponent, k_.slopeTolerance, cell.fdWeight, k_.dt,
-                                             cell.slopeDx,   cell.slopeWidth};
+        layer_ = slopeLayerTerms(cell, k_);
+        slopeConstants_ = slopeLaneConstants(cell, k_);
     }
 
     EventStop run(std::string& log);
@@ -131,9 +122,7 @@ private:
     SlopeLaneConstants slopeConstants_{};
     int slopePosition_[4] = {0, 0, 0, 0};  // position of each lane of slopeLanes_ (0: empty)
     std::vector<Message> messages_;
-    // The scheme's terms with the celerity va (at least the slope minimum),
-    // as weightedUpdate computes them: theta c, (1 - theta) c dt and its denominator.
-    double dtOverDx_ = 0, layerThetaC_ = 0, layerOldTerm_ = 0, layerDenominator_ = 0;
+    SlopeLayerTerms layer_{};
     int waitingForLane_ = 0;  // slope positions with waitsForLane set (some may be past the stop)
     bool changed_ = true;  // a step has ended (or the stop moved) since the slope lanes were last filled
     int64_t stopKey_ = std::numeric_limits<int64_t>::max();
@@ -359,55 +348,28 @@ void Wavefront::fail(Lane& lane) {
     }
 }
 
-// Takes up the next step of a slope node as solveSlope does, and works it in
-// plain code while the celerity needs no power: between the capillary and the
-// surface regime it is va. Most steps end there. Returns false if the step has
-// come to a celerity that needs a power: the node then waits for a lane of
-// SlopeLanes, which goes on from that estimate with the same count.
+// Takes up the next step of a slope node (startSlopeNode). Returns false if
+// the step has come to a celerity that needs a power: the node then waits for
+// a lane of SlopeLanes, which goes on from that estimate with the same count.
 bool Wavefront::stepSlopeScalar(Lane& node) {
     const int64_t t = node.step;
     const int position = node.position;
     const double newUp = position == 1 ? slopeInflow(t) : q(position - 1, t);
     const double oldUp = position == 1 ? slopeInflow(t - 1) : q(position - 1, t - 1);
-    const double oldHere = q(position, t - 1);
-    const double r = rain_[static_cast<std::size_t>(t)];
-    const double w = cell_.slopeWidth;
-    const double dt = k_.dt;
-    // The parts of weightedUpdate without c, as it computes them.
-    const double inflowTerm = dtOverDx_ * newUp + dt * r;
-    const double gradientTerm = (oldHere - oldUp) / cell_.slopeDx - r;
-    double estimate = (oldHere + newUp) * 0.5 / w;
-    // Every iteration here has the same celerity and so the same new value.
-    double value = 0.0;
-    for (int count = 0;; ++count) {
-        // slopeCelerity's regimes; a NaN estimate goes to the surface regime, as there.
-        if (cell_.vcdc > estimate || !(k_.qsat > estimate)) {
-            node.inflowTerm = inflowTerm;
-            node.gradientTerm = gradientTerm;
-            node.oldHere = oldHere;
-            node.slopeQ = estimate;
-            node.count = count;
-            node.inLane = true;
-            node.waitsForLane = true;
-            ++waitingForLane_;
-            return false;
-        }
-        if (count == 0) {
-            value = (layerThetaC_ * inflowTerm + oldHere - layerOldTerm_ * gradientTerm) / layerDenominator_;
-            if (value < 0.0) value = 0.0;
-            node.value = value;
-            if (!std::isfinite(value)) {
-                fail(node);
-                return true;
-            }
-        }
-        if (std::fabs(value - estimate * w) <= 0.01 * estimate * w) break;
-        estimate = value / w;
-        if (count > kIterationLimit) {
-            note(node, kSlopeLimitMessage);
-            break;
-        }
+    node.oldHere = q(position, t - 1);
+    node.slopeStart = startSlopeNode(cell_, k_, layer_, newUp, oldUp, node.oldHere, rain_[static_cast<std::size_t>(t)]);
+    if (node.slopeStart.needsPower) {
+        node.inLane = true;
+        node.waitsForLane = true;
+        ++waitingForLane_;
+        return false;
     }
+    node.value = node.slopeStart.value;
+    if (!std::isfinite(node.value)) {
+        fail(node);
+        return true;
+    }
+    if (node.slopeStart.atLimit) note(node, kSlopeLimitMessage);
     finish(node);
     return true;
 }
@@ -432,15 +394,7 @@ void Wavefront::startSlope(int lane, int position) {
     node.waitsForLane = false;
     --waitingForLane_;
     slopePosition_[lane] = position;
-    SlopeLanes& l = slopeLanes_;
-    l.inflowTerm[lane] = node.inflowTerm;
-    l.gradientTerm[lane] = node.gradientTerm;
-    l.oldHere[lane] = node.oldHere;
-    l.q[lane] = node.slopeQ;
-    l.count[lane] = node.count;
-    l.newton[lane] = 0;
-    l.newtonMessages[lane] = 0;
-    l.state[lane] = kLaneCelerity;
+    enterSlopeLane(slopeLanes_, lane, node.slopeStart, node.oldHere);
 }
 
 // A lane's node has finished its step (or failed): its messages, its value.

@@ -13,6 +13,8 @@
 // runSlopeLanes, which takes the powers the lanes wait for and works every
 // lane up to its next power, or to its end. Requires cpuHasAvx2Fma().
 
+#include "kinematicWave.h"
+
 #include <cstdint>
 
 enum SlopeLaneState : int64_t {
@@ -56,3 +58,33 @@ struct alignas(32) SlopeLanes {
 // power of every waiting lane (one pow4) and works the lanes on again.
 // Returns the lanes (bit l for lane l) that have finished or failed.
 int runSlopeLanes(SlopeLanes& lanes, const SlopeLaneConstants& k, bool takePowers);
+
+// The cell's values for the lanes.
+SlopeLaneConstants slopeLaneConstants(const Cell& cell, const WaveConstants& k);
+
+// The scheme's terms with the celerity va (at least the slope minimum), as
+// weightedUpdate computes them: dt / dx, theta c, (1 - theta) c dt and the
+// denominator theta c dt / dx + 1.
+struct SlopeLayerTerms {
+    double dtOverDx, thetaC, oldTerm, denominator;
+};
+SlopeLayerTerms slopeLayerTerms(const Cell& cell, const WaveConstants& k);
+
+// A slope node's step as solveSlope takes it up, worked in plain code while
+// its celerity needs no power (between the capillary and the surface regime
+// it is va); most steps end there.
+struct SlopeNodeStart {
+    // The two terms of the scheme that do not change while the node iterates.
+    double inflowTerm = 0, gradientTerm = 0;
+    bool needsPower = false;  // the step goes on in a lane from `estimate` at iteration `count`
+    double estimate = 0;
+    int64_t count = 0;
+    double value = 0;      // otherwise the node's new discharge (not finite: the step failed)
+    bool atLimit = false;  // the iteration ran out (the "icount" message)
+};
+SlopeNodeStart startSlopeNode(const Cell& cell, const WaveConstants& k, const SlopeLayerTerms& layer, double newUp,
+                              double oldUp, double oldHere, double r);
+
+// Puts a node that needs a power into lane `lane` (empty), at the celerity of
+// its estimate.
+void enterSlopeLane(SlopeLanes& lanes, int lane, const SlopeNodeStart& start, double oldHere);

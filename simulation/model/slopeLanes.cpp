@@ -1,0 +1,66 @@
+// The plain-code side of the slope lanes: what a node does before its first
+// power, and the values a lane reads. Compiled without the vector flags, as
+// these run on every processor.
+
+#include "slopeLanes.h"
+
+#include <cmath>
+
+SlopeLaneConstants slopeLaneConstants(const Cell& c, const WaveConstants& k) {
+    return SlopeLaneConstants{c.vcdc,  k.qsat,      c.va,          c.dm,    c.da,      c.beta,
+                              k.vaDm,  k.invBeta,   k.betaMinus1,  k.invM,  k.mMinus1, c.slopeAlpha,
+                              c.kinExponent, k.slopeTolerance, c.fdWeight, k.dt, c.slopeDx, c.slopeWidth};
+}
+
+SlopeLayerTerms slopeLayerTerms(const Cell& cell, const WaveConstants& k) {
+    const double c = cell.va < kMinSlopeCelerity ? kMinSlopeCelerity : cell.va;
+    SlopeLayerTerms t;
+    t.dtOverDx = k.dt / cell.slopeDx;
+    t.thetaC = cell.fdWeight * c;
+    t.oldTerm = (1.0 - cell.fdWeight) * c * k.dt;
+    t.denominator = t.thetaC * k.dt / cell.slopeDx + 1.0;
+    return t;
+}
+
+SlopeNodeStart startSlopeNode(const Cell& cell, const WaveConstants& k, const SlopeLayerTerms& layer, double newUp,
+                              double oldUp, double oldHere, double r) {
+    SlopeNodeStart s;
+    const double w = cell.slopeWidth;
+    // The parts of weightedUpdate without c, as it computes them.
+    s.inflowTerm = layer.dtOverDx * newUp + k.dt * r;
+    s.gradientTerm = (oldHere - oldUp) / cell.slopeDx - r;
+    double estimate = (oldHere + newUp) * 0.5 / w;
+    // Every iteration here has the same celerity and so the same new value.
+    for (int count = 0;; ++count) {
+        // slopeCelerity's regimes; a NaN estimate goes to the surface regime, as there.
+        if (cell.vcdc > estimate || !(k.qsat > estimate)) {
+            s.needsPower = true;
+            s.estimate = estimate;
+            s.count = count;
+            return s;
+        }
+        if (count == 0) {
+            double value = (layer.thetaC * s.inflowTerm + oldHere - layer.oldTerm * s.gradientTerm) / layer.denominator;
+            if (value < 0.0) value = 0.0;
+            s.value = value;
+            if (!std::isfinite(value)) return s;
+        }
+        if (std::fabs(s.value - estimate * w) <= 0.01 * estimate * w) return s;
+        estimate = s.value / w;
+        if (count > kIterationLimit) {
+            s.atLimit = true;
+            return s;
+        }
+    }
+}
+
+void enterSlopeLane(SlopeLanes& lanes, int lane, const SlopeNodeStart& start, double oldHere) {
+    lanes.inflowTerm[lane] = start.inflowTerm;
+    lanes.gradientTerm[lane] = start.gradientTerm;
+    lanes.oldHere[lane] = oldHere;
+    lanes.q[lane] = start.estimate;
+    lanes.count[lane] = start.count;
+    lanes.newton[lane] = 0;
+    lanes.newtonMessages[lane] = 0;
+    lanes.state[lane] = kLaneCelerity;
+}
