@@ -4,7 +4,9 @@
 #include "dischargeOutput.h"
 #include "eventPlan.h"
 #include "inputError.h"
+#include "memberLanes.h"
 #include "paramFile.h"
+#include "powLanes.h"
 #include "taskScheduler.h"
 
 #include <algorithm>
@@ -32,6 +34,26 @@ struct CarriedCell {
     std::vector<char> started;  // per member: the first event has copied the loaded cell
 };
 
+// Four members in lanes run a cell's event in about the time that 3.4 take
+// one after the other (fewer in lanes gain nothing): blocks of four then,
+// the rest in a last block, each a task per cell that any thread may take.
+// Without lanes, one block per thread.
+std::vector<MemberBlock> memberBlocks(int32_t members, int threads) {
+    std::vector<MemberBlock> blocks;
+    if (vectorPowAvailable()) {
+        for (int32_t first = 0; first < members; first += kMemberLanes)
+            blocks.push_back({first, std::min(kMemberLanes, members - first)});
+        return blocks;
+    }
+    const int32_t count = std::max(1, std::min(members, threads));
+    for (int32_t b = 0; b < count; ++b) {
+        const int32_t first = static_cast<int32_t>(static_cast<int64_t>(members) * b / count);
+        const int32_t next = static_cast<int32_t>(static_cast<int64_t>(members) * (b + 1) / count);
+        blocks.push_back({first, next - first});
+    }
+    return blocks;
+}
+
 struct EnsembleRun {
     const Event& event;
     const std::vector<RainGrid>& rain;
@@ -39,8 +61,8 @@ struct EnsembleRun {
     MemberResults& results;
     const int32_t members;
     const EventPlan plan;
+    const std::vector<MemberBlock> blockMembers;
     const int32_t blocks;
-    std::vector<MemberBlock> blockMembers;
     TaskGraph graph;  // task id = plan task x blocks + block
     const std::vector<float> zeros;
     const TenMinuteLayout layout;
@@ -58,17 +80,12 @@ struct EnsembleRun {
     EnsembleRun(const Event& e, const std::vector<RainGrid>& r, const EnsembleSetup& s, MemberResults& res)
         : event(e), rain(r), setup(s), results(res), members(static_cast<int32_t>(r.size())),
           plan(planEvent(e.grid, e.order, e.riverNumList)),
-          blocks(std::max(1, std::min(members, s.threads))),
+          blockMembers(memberBlocks(members, s.threads)), blocks(static_cast<int32_t>(blockMembers.size())),
           zeros(seriesLength(e.params.days, e.params.stepsPerHour), 0.0f), layout(e.params.stepSeconds),
           series(plan.tasks.size() * static_cast<std::size_t>(blocks)),
           unreadBy(plan.tasks.size() * static_cast<std::size_t>(blocks)),
           dams(static_cast<std::size_t>(members), e.dams), reservoirs(static_cast<std::size_t>(members), e.reservoirs),
           stopEntry(static_cast<std::size_t>(members)) {
-        for (int32_t b = 0; b < blocks; ++b) {
-            const int32_t first = static_cast<int32_t>(static_cast<int64_t>(members) * b / blocks);
-            const int32_t next = static_cast<int32_t>(static_cast<int64_t>(members) * (b + 1) / blocks);
-            blockMembers.push_back({first, next - first});
-        }
         for (auto& s : stopEntry) s.store(INT32_MAX);
         buildGraph();
         std::unordered_map<int32_t, int32_t> tasksOfCell;
@@ -113,12 +130,20 @@ struct EnsembleRun {
     }
 };
 
-// Per worker thread: the cell a member's event runs on, and reduction buffers.
+// A member's event in progress: its cell, upstream series and messages
+// (iteration-limit messages: runEnsemble does not show them).
+struct MemberCell {
+    Cell* cell = nullptr;
+    UpstreamSeries upstream;
+    std::string log;
+};
+
+// Per worker thread: the cells members' events run on, and reduction buffers.
 struct Scratch {
-    Cell cell;
+    Cell cells[kMemberLanes];
+    MemberCell jobs[kMemberLanes];
     std::vector<float> hourly;
     std::vector<float> values;
-    std::string log;  // iteration-limit messages: runEnsemble does not show them
 };
 
 // What a finished member series of cell i gives the products and the files.
@@ -153,17 +178,16 @@ void reduce(EnsembleRun& run, int32_t member, int32_t i, const std::vector<float
     }
 }
 
-// Member `member` through the event of task t's cell, into `out`. Returns
-// false when the member is skipped (it stopped earlier in the order) or stops here.
-bool runMember(EnsembleRun& run, int32_t t, int32_t block, int32_t member, std::vector<float>& out,
-               Scratch& scratch) {
+// Member `member`'s part of task t: its upstream series and its copy of the
+// cell as set up, or as its earlier event left it. False when the member is
+// skipped (it stopped earlier in the order or above this cell).
+bool prepareMember(EnsembleRun& run, int32_t t, int32_t block, int32_t member, Cell& own, MemberCell& out) {
     const CellTask& task = run.plan.tasks[static_cast<std::size_t>(t)];
     const Cell& loaded = run.event.grid.cell(task.cell);
     const std::size_t m = static_cast<std::size_t>(member);
     const int32_t j = member - run.blockMembers[static_cast<std::size_t>(block)].first;
     if (task.entry > run.stopEntry[m].load()) return false;
-    UpstreamSeries upstream;
-    upstream.count = loaded.numUpstream;
+    out.upstream.count = loaded.numUpstream;
     for (int k = 0; k < loaded.numUpstream; ++k) {
         const int32_t producer = task.reads[static_cast<std::size_t>(k)];
         const float* values = run.zeros.data();
@@ -173,42 +197,87 @@ bool runMember(EnsembleRun& run, int32_t t, int32_t block, int32_t member, std::
             if (made.empty() || made[static_cast<std::size_t>(j)].empty()) return false;  // stopped above
             values = made[static_cast<std::size_t>(j)].data();
         }
-        upstream.series[static_cast<std::size_t>(k)] = values;
+        out.upstream.series[static_cast<std::size_t>(k)] = values;
     }
-    // The member's copy of the cell as set up, or as its earlier event left it.
-    Cell* cell = &scratch.cell;
+    out.cell = &own;
     const auto carried = run.carried.find(task.cell);
     if (carried == run.carried.end()) {
-        scratch.cell = loaded;
+        own = loaded;
     } else {
-        cell = &carried->second.cells[m];
-        if (!carried->second.started[m]) *cell = loaded;
+        out.cell = &carried->second.cells[m];
+        if (!carried->second.started[m]) *out.cell = loaded;
         carried->second.started[m] = 1;
     }
-    cell->dischargeSeries.assign(run.zeros.size(), 0.0f);
-    const RainGrid& rain = run.rain[m];
+    out.cell->dischargeSeries.assign(run.zeros.size(), 0.0f);
+    out.log.clear();
+    return true;
+}
+
+// After the member's event: its stop, or its series into `out` and the products.
+bool concludeMember(EnsembleRun& run, int32_t t, int32_t member, MemberCell& job, const EventStop& stop,
+                    std::vector<float>& out, Scratch& scratch) {
+    const CellTask& task = run.plan.tasks[static_cast<std::size_t>(t)];
+    if (stop.stopped) {
+        run.stop(member, task.entry, nonFiniteMessage(run.event.grid, task.cell, stop));
+        return false;
+    }
+    out = std::move(job.cell->dischargeSeries);
+    job.cell->dischargeSeries = {};
+    reduce(run, member, task.cell, out, scratch);
+    return true;
+}
+
+// Member `member` through the event of task t's cell, into `out`. Returns
+// false when the member is skipped (it stopped earlier in the order) or stops here.
+bool runMember(EnsembleRun& run, int32_t t, int32_t block, int32_t member, std::vector<float>& out,
+               Scratch& scratch) {
+    MemberCell& job = scratch.jobs[0];
+    if (!prepareMember(run, t, block, member, scratch.cells[0], job)) return false;
+    const CellTask& task = run.plan.tasks[static_cast<std::size_t>(t)];
+    Cell& cell = *job.cell;
+    const RainGrid& rain = run.rain[static_cast<std::size_t>(member)];
     const ModelParams& params = run.event.params;
-    scratch.log.clear();
+    EventStop stop;
     try {
-        if (cell->kind == kSlopeCell || cell->kind == kChannelCell) {
-            const EventStop stop = runCellEvent(*cell, upstream, rain, params, scratch.log);
-            if (stop.stopped) {
-                run.stop(member, task.entry, nonFiniteMessage(run.event.grid, task.cell, stop));
-                return false;
-            }
-        } else if (cell->kind == kDamCell) {
-            runDamsEvent(run.event.grid, task.cell, *cell, run.dams[m], upstream, rain, params, nullptr);
+        if (cell.kind == kSlopeCell || cell.kind == kChannelCell) {
+            stop = runCellEvent(cell, job.upstream, rain, params, job.log);
+        } else if (cell.kind == kDamCell) {
+            runDamsEvent(run.event.grid, task.cell, cell, run.dams[static_cast<std::size_t>(member)], job.upstream,
+                         rain, params, nullptr);
         } else {
-            runReservoirsEvent(run.event.grid, task.cell, *cell, run.reservoirs[m], upstream, rain, params, nullptr);
+            runReservoirsEvent(run.event.grid, task.cell, cell, run.reservoirs[static_cast<std::size_t>(member)],
+                               job.upstream, rain, params, nullptr);
         }
     } catch (const InputError& error) {
         run.stop(member, task.entry, error.message);
         return false;
     }
-    out = std::move(cell->dischargeSeries);
-    cell->dischargeSeries = {};
-    reduce(run, member, task.cell, out, scratch);
-    return true;
+    return concludeMember(run, t, member, job, stop, out, scratch);
+}
+
+// Up to four members of a slope or channel cell side by side (runMemberEvents),
+// each with exactly the bits of its own run; ran[k] is false for a member
+// that is skipped or stops.
+void runMemberGroup(EnsembleRun& run, int32_t t, int32_t block, int32_t member, int32_t count,
+                    std::vector<float>* out, bool* ran, Scratch& scratch) {
+    MemberEvent events[kMemberLanes];
+    int used = 0;
+    int32_t who[kMemberLanes] = {};
+    for (int k = 0; k < count; ++k) {
+        ran[k] = false;
+        MemberCell& job = scratch.jobs[k];
+        if (!prepareMember(run, t, block, member + k, scratch.cells[k], job)) continue;
+        events[used].cell = job.cell;
+        events[used].upstream = job.upstream;
+        events[used].rain = &run.rain[static_cast<std::size_t>(member + k)];
+        events[used].log = &job.log;
+        who[used++] = k;
+    }
+    if (used > 0) runMemberEvents(events, used, run.event.params);
+    for (int u = 0; u < used; ++u) {
+        const int k = who[u];
+        ran[k] = concludeMember(run, t, member + k, scratch.jobs[k], events[u].stop, out[k], scratch);
+    }
 }
 
 void runTask(EnsembleRun& run, int32_t id) {
@@ -219,9 +288,24 @@ void runTask(EnsembleRun& run, int32_t id) {
     out.resize(static_cast<std::size_t>(members.count));
     if (!run.outOfMemory.load()) {
         try {
-            for (int32_t j = 0; j < members.count; ++j) {
+            const Cell& cell = run.event.grid.cell(run.plan.tasks[static_cast<std::size_t>(t)].cell);
+            const bool lanes = (cell.kind == kSlopeCell || cell.kind == kChannelCell) && cell.spaceSteps > 0 &&
+                               vectorPowAvailable();
+            for (int32_t j = 0; j < members.count;) {
+                if (lanes && members.count - j >= kMemberLanes) {
+                    const int32_t count = kMemberLanes;
+                    bool ran[kMemberLanes];
+                    runMemberGroup(run, t, block, members.first + j, count, &out[static_cast<std::size_t>(j)], ran,
+                                   scratch);
+                    for (int32_t k = 0; k < count; ++k) {
+                        if (!ran[k]) std::vector<float>().swap(out[static_cast<std::size_t>(j + k)]);
+                    }
+                    j += count;
+                    continue;
+                }
                 if (!runMember(run, t, block, members.first + j, out[static_cast<std::size_t>(j)], scratch))
                     std::vector<float>().swap(out[static_cast<std::size_t>(j)]);
+                ++j;
             }
         } catch (const std::bad_alloc&) {
             run.outOfMemory.store(true);

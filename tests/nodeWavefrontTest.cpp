@@ -1,9 +1,11 @@
-// The cell event with the nodes of several steps in flight against the plain
-// step-by-step loop, on random cells: series, node arrays, messages and the
-// place of a stop must agree to the bit.
+// The cell event with the nodes of several steps in flight, and the members of
+// an ensemble side by side in lanes, against the plain step-by-step loop, on
+// random cells: series, node arrays, messages and the place of a stop must
+// agree to the bit.
 
 #include "cellEvent.h"
 #include "cellSetup.h"
+#include "memberLanes.h"
 #include "modelCells.h"
 #include "nodeWavefront.h"
 #include "powLanes.h"
@@ -38,9 +40,32 @@ bool sameBits(const std::vector<double>& a, const std::vector<double>& b) {
     return a.size() == b.size() && (a.empty() || std::memcmp(a.data(), b.data(), a.size() * sizeof(double)) == 0);
 }
 
+// The outcomes of the same cell's event must agree to the bit.
+void expectSame(const Outcome& actual, const Outcome& expected, const ModelParams& p, bool captured) {
+    const std::size_t steps = seriesLength(p.days, p.stepsPerHour);
+    if (captured) {
+        EXPECT_TRUE(sameBits(actual.captured, expected.captured));
+    }
+    EXPECT_EQ(actual.stop.stopped, expected.stop.stopped);
+    EXPECT_EQ(actual.stop.hourSum, expected.stop.hourSum);
+    EXPECT_EQ(seriesIndex(actual.stop.day, actual.stop.hour, actual.stop.step, p.stepsPerHour),
+              seriesIndex(expected.stop.day, expected.stop.hour, expected.stop.step, p.stepsPerHour));
+    EXPECT_EQ(actual.log, expected.log);
+    EXPECT_EQ(std::memcmp(actual.cell.dischargeSeries.data(), expected.cell.dischargeSeries.data(),
+                          sizeof(float) * steps),
+              0);
+    // Mid-step the loop leaves half-written node arrays; only a whole event's end state is defined.
+    if (!expected.stop.stopped || expected.stop.hourSum) {
+        EXPECT_TRUE(sameBits(actual.cell.slopeQ, expected.cell.slopeQ));
+        EXPECT_TRUE(sameBits(actual.cell.chanQ, expected.cell.chanQ));
+        EXPECT_TRUE(sameBits(actual.cell.chanA, expected.cell.chanA));
+        EXPECT_EQ(actual.cell.lateralInflow, expected.cell.lateralInflow);
+    }
+}
+
 TEST(NodeWavefront, RandomCellsMatchTheStepByStepLoop) {
     if (!cpuHasAvx2Fma()) GTEST_SKIP() << "the slope lanes need AVX2 and FMA";
-    int stops = 0, hourStops = 0, messages = 0;
+    int stops = 0, hourStops = 0, messages = 0, memberMessages = 0;
     for (unsigned seed = 1; seed <= 200; ++seed) {
         SCOPED_TRACE("seed " + std::to_string(seed));
         std::mt19937_64 gen(seed);
@@ -116,21 +141,33 @@ TEST(NodeWavefront, RandomCellsMatchTheStepByStepLoop) {
         const int captureHour = pick(1, 24 * p.days);
         const Outcome expected = runWith(false, cell, upstream, rain, p, captureHour);
         const Outcome actual = runWith(true, cell, upstream, rain, p, captureHour);
-        EXPECT_TRUE(sameBits(actual.captured, expected.captured));
-        EXPECT_EQ(actual.stop.stopped, expected.stop.stopped);
-        EXPECT_EQ(actual.stop.hourSum, expected.stop.hourSum);
-        EXPECT_EQ(seriesIndex(actual.stop.day, actual.stop.hour, actual.stop.step, p.stepsPerHour),
-                  seriesIndex(expected.stop.day, expected.stop.hour, expected.stop.step, p.stepsPerHour));
-        EXPECT_EQ(actual.log, expected.log);
-        EXPECT_EQ(std::memcmp(actual.cell.dischargeSeries.data(), expected.cell.dischargeSeries.data(),
-                              sizeof(float) * static_cast<std::size_t>(steps)),
-                  0);
-        // Mid-step the loop leaves half-written node arrays; only a whole event's end state is defined.
-        if (!expected.stop.stopped || expected.stop.hourSum) {
-            EXPECT_TRUE(sameBits(actual.cell.slopeQ, expected.cell.slopeQ));
-            EXPECT_TRUE(sameBits(actual.cell.chanQ, expected.cell.chanQ));
-            EXPECT_TRUE(sameBits(actual.cell.chanA, expected.cell.chanA));
-            EXPECT_EQ(actual.cell.lateralInflow, expected.cell.lateralInflow);
+        expectSame(actual, expected, p, true);
+
+        // Members (on a third of the cells, for time; one at the iteration
+        // limits): this cell with its rain, and more with rain of their own.
+        const int count = seed % 3 != 0 ? 0 : kinds != 0 ? pick(1, kMemberLanes) : seed % 9 == 0 ? 1 : 0;
+        std::vector<RainGrid> rains(static_cast<std::size_t>(count), rain);
+        std::vector<Cell> cells(static_cast<std::size_t>(count), cell);
+        std::vector<Outcome> alone(static_cast<std::size_t>(count));
+        std::string logs[kMemberLanes];
+        MemberEvent members[kMemberLanes];
+        for (int g = 0; g < count; ++g) {
+            const std::size_t at = static_cast<std::size_t>(g);
+            if (g > 0) {
+                for (float& mm : rains[at].points[0].rainSeries) mm = pick(0, 2) == 0 ? 0.0f : static_cast<float>(real(0, 150));
+            }
+            alone[at] = g == 0 ? expected : runWith(false, cell, upstream, rains[at], p, 0);
+            members[g] = MemberEvent{&cells[at], upstream, &rains[at], &logs[g], {}};
+        }
+        if (count > 0) runMemberEvents(members, count, p);
+        for (int g = 0; g < count; ++g) {
+            SCOPED_TRACE("member " + std::to_string(g));
+            Outcome side;
+            side.stop = members[g].stop;
+            side.log = logs[g];
+            side.cell = cells[static_cast<std::size_t>(g)];
+            expectSame(side, alone[static_cast<std::size_t>(g)], p, false);
+            memberMessages += !side.log.empty();
         }
         stops += expected.stop.stopped;
         hourStops += expected.stop.hourSum;
@@ -140,6 +177,7 @@ TEST(NodeWavefront, RandomCellsMatchTheStepByStepLoop) {
     EXPECT_GT(stops - hourStops, 5);
     EXPECT_GT(hourStops, 2);
     EXPECT_GT(messages, 5);
+    EXPECT_GT(memberMessages, 0);
 }
 
 }  // namespace
