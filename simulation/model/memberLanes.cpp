@@ -73,8 +73,9 @@ void sweepSlope(Members& m, const double* qUp, const double* r, double* out) {
                 out[g] = m.cell(g).slopeQNew[static_cast<std::size_t>(j)];
             }
         }
-        for (bool take = false; held != 0; take = true) {
-            const int done = runSlopeLanes(lanes, m.slope, take) & held;
+        // Each call brings the lanes up to their next power, takes it and goes on.
+        while (held != 0) {
+            const int done = runSlopeLanes(lanes, m.slope, true) & held;
             for (int g = 0; g < kMemberLanes; ++g) {
                 if ((done >> g & 1) == 0) continue;
                 std::string& log = m.log(g);
