@@ -255,28 +255,32 @@ bool runMember(EnsembleRun& run, int32_t t, int32_t block, int32_t member, std::
     return concludeMember(run, t, member, job, stop, out, scratch);
 }
 
-// Up to four members of a slope or channel cell side by side (runMemberEvents),
-// each with exactly the bits of its own run; ran[k] is false for a member
-// that is skipped or stops.
-void runMemberGroup(EnsembleRun& run, int32_t t, int32_t block, int32_t member, int32_t count,
-                    std::vector<float>* out, bool* ran, Scratch& scratch) {
+// A block of four members of a slope or channel cell side by side
+// (runMemberEvents), each with exactly the bits of its own run, into `out`
+// (emptied for a member that is skipped or stops).
+void runMemberGroup(EnsembleRun& run, int32_t t, int32_t block, int32_t first, std::vector<std::vector<float>>& out,
+                    Scratch& scratch) {
     MemberEvent events[kMemberLanes];
     int used = 0;
     int32_t who[kMemberLanes] = {};
-    for (int k = 0; k < count; ++k) {
-        ran[k] = false;
+    for (int32_t k = 0; k < kMemberLanes; ++k) {
         MemberCell& job = scratch.jobs[k];
-        if (!prepareMember(run, t, block, member + k, scratch.cells[k], job)) continue;
+        if (!prepareMember(run, t, block, first + k, scratch.cells[k], job)) {
+            std::vector<float>().swap(out[static_cast<std::size_t>(k)]);
+            continue;
+        }
         events[used].cell = job.cell;
         events[used].upstream = job.upstream;
-        events[used].rain = &run.rain[static_cast<std::size_t>(member + k)];
+        events[used].rain = &run.rain[static_cast<std::size_t>(first + k)];
         events[used].log = &job.log;
         who[used++] = k;
     }
     if (used > 0) runMemberEvents(events, used, run.event.params);
     for (int u = 0; u < used; ++u) {
-        const int k = who[u];
-        ran[k] = concludeMember(run, t, member + k, scratch.jobs[k], events[u].stop, out[k], scratch);
+        const int32_t k = who[u];
+        std::vector<float>& series = out[static_cast<std::size_t>(k)];
+        if (!concludeMember(run, t, first + k, scratch.jobs[k], events[u].stop, series, scratch))
+            std::vector<float>().swap(series);
     }
 }
 
@@ -291,21 +295,13 @@ void runTask(EnsembleRun& run, int32_t id) {
             const Cell& cell = run.event.grid.cell(run.plan.tasks[static_cast<std::size_t>(t)].cell);
             const bool lanes = (cell.kind == kSlopeCell || cell.kind == kChannelCell) && cell.spaceSteps > 0 &&
                                vectorPowAvailable();
-            for (int32_t j = 0; j < members.count;) {
-                if (lanes && members.count - j >= kMemberLanes) {
-                    const int32_t count = kMemberLanes;
-                    bool ran[kMemberLanes];
-                    runMemberGroup(run, t, block, members.first + j, count, &out[static_cast<std::size_t>(j)], ran,
-                                   scratch);
-                    for (int32_t k = 0; k < count; ++k) {
-                        if (!ran[k]) std::vector<float>().swap(out[static_cast<std::size_t>(j + k)]);
-                    }
-                    j += count;
-                    continue;
+            if (lanes && members.count == kMemberLanes) {
+                runMemberGroup(run, t, block, members.first, out, scratch);
+            } else {
+                for (int32_t j = 0; j < members.count; ++j) {
+                    if (!runMember(run, t, block, members.first + j, out[static_cast<std::size_t>(j)], scratch))
+                        std::vector<float>().swap(out[static_cast<std::size_t>(j)]);
                 }
-                if (!runMember(run, t, block, members.first + j, out[static_cast<std::size_t>(j)], scratch))
-                    std::vector<float>().swap(out[static_cast<std::size_t>(j)]);
-                ++j;
             }
         } catch (const std::bad_alloc&) {
             run.outOfMemory.store(true);

@@ -18,6 +18,7 @@ struct Members {
     SlopeLaneConstants slope;
     SlopeLayerTerms layer;
     bool on[kMemberLanes] = {false, false, false, false};
+    SlopeLanes lanes{};  // every lane empty between nodes
 
     Members(MemberEvent* members, int n)
         : event(members), count(n), shape(*members[0].cell), k(waveConstants(shape)),
@@ -62,7 +63,7 @@ void sweepSlope(Members& m, const double* qUp, const double* r, double* out) {
         if (sweeping[g]) m.cell(g).slopeQNew[0] = qUp[g];
     }
     for (int j = 1; j <= n; ++j) {
-        SlopeLanes lanes{};
+        SlopeLanes& lanes = m.lanes;
         int held = 0;
         for (int g = 0; g < m.count; ++g) {
             if (!sweeping[g]) continue;
