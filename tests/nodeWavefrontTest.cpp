@@ -1,11 +1,11 @@
-// The cell event with the nodes of several steps in flight, and the members of
-// an ensemble side by side in lanes, against the plain step-by-step loop, on
-// random cells: series, node arrays, messages and the place of a stop must
-// agree to the bit.
+// The cell event with the nodes of several steps in flight, the members of an
+// ensemble side by side in lanes, and different cells side by side in lanes,
+// against the plain step-by-step loop, on random cells: series, node arrays,
+// messages and the place of a stop must agree to the bit.
 
 #include "cellEvent.h"
 #include "cellSetup.h"
-#include "memberLanes.h"
+#include "cellLanes.h"
 #include "modelCells.h"
 #include "nodeWavefront.h"
 #include "powLanes.h"
@@ -14,6 +14,7 @@
 
 #include <cmath>
 #include <cstring>
+#include <deque>
 #include <random>
 
 namespace {
@@ -63,9 +64,47 @@ void expectSame(const Outcome& actual, const Outcome& expected, const ModelParam
     }
 }
 
+// A random cell as it starts its event, with what it reads, and its event by the loop.
+struct Case {
+    ModelParams p;
+    CellGrid grid{1, 4};  // the cell, then its upstream cells
+    RainGrid rain;
+    Outcome expected;
+};
+
+// The cases' events all at once, different cells side by side in `width`
+// lanes, grouped by the time steps they share.
+void expectSameSideBySide(std::deque<Case>& cases, int width) {
+    SCOPED_TRACE("lanes " + std::to_string(width));
+    for (const int seconds : {60, 300, 450, 900, 1800}) {
+        for (int days = 1; days <= 2; ++days) {
+            std::vector<Case*> group;
+            for (Case& c : cases)
+                if (c.p.stepSeconds == seconds && c.p.days == days) group.push_back(&c);
+            std::vector<Cell> cells;
+            std::vector<std::string> logs(group.size());
+            std::vector<LaneEvent> events;
+            for (const Case* c : group) cells.push_back(c->grid.cells[0]);
+            for (std::size_t k = 0; k < group.size(); ++k)
+                events.push_back(LaneEvent{&cells[k], upstreamSeriesOf(group[k]->grid, group[k]->grid.cells[0]),
+                                           &group[k]->rain, &logs[k], 0, {}});
+            if (group.empty()) continue;
+            runEvents(events.data(), static_cast<int>(events.size()), group[0]->p, width);
+            for (std::size_t k = 0; k < group.size(); ++k) {
+                Outcome side;
+                side.stop = events[k].stop;
+                side.log = logs[k];
+                side.cell = cells[k];
+                expectSame(side, group[k]->expected, group[k]->p, false);
+            }
+        }
+    }
+}
+
 TEST(NodeWavefront, RandomCellsMatchTheStepByStepLoop) {
     if (!cpuHasAvx2Fma()) GTEST_SKIP() << "the slope lanes need AVX2 and FMA";
     int stops = 0, hourStops = 0, messages = 0, memberMessages = 0;
+    std::deque<Case> cases;
     for (unsigned seed = 1; seed <= 200; ++seed) {
         SCOPED_TRACE("seed " + std::to_string(seed));
         std::mt19937_64 gen(seed);
@@ -142,24 +181,26 @@ TEST(NodeWavefront, RandomCellsMatchTheStepByStepLoop) {
         const Outcome expected = runWith(false, cell, upstream, rain, p, captureHour);
         const Outcome actual = runWith(true, cell, upstream, rain, p, captureHour);
         expectSame(actual, expected, p, true);
+        cases.push_back(Case{p, grid, rain, expected});
+        cases.back().grid.cells[0] = cell;
 
         // Members (on a third of the cells, for time; one at the iteration
         // limits): this cell with its rain, and more with rain of their own.
-        const int count = seed % 3 != 0 ? 0 : kinds != 0 ? pick(1, kMemberLanes) : seed % 9 == 0 ? 1 : 0;
+        const int count = seed % 3 != 0 ? 0 : kinds != 0 ? pick(1, 4) : seed % 9 == 0 ? 1 : 0;
         std::vector<RainGrid> rains(static_cast<std::size_t>(count), rain);
         std::vector<Cell> cells(static_cast<std::size_t>(count), cell);
         std::vector<Outcome> alone(static_cast<std::size_t>(count));
-        std::string logs[kMemberLanes];
-        MemberEvent members[kMemberLanes];
+        std::string logs[kEventLanes];
+        LaneEvent members[kEventLanes];
         for (int g = 0; g < count; ++g) {
             const std::size_t at = static_cast<std::size_t>(g);
             if (g > 0) {
                 for (float& mm : rains[at].points[0].rainSeries) mm = pick(0, 2) == 0 ? 0.0f : static_cast<float>(real(0, 150));
             }
             alone[at] = g == 0 ? expected : runWith(false, cell, upstream, rains[at], p, 0);
-            members[g] = MemberEvent{&cells[at], upstream, &rains[at], &logs[g], {}};
+            members[g] = LaneEvent{&cells[at], upstream, &rains[at], &logs[g], 0, {}};
         }
-        if (count > 0) runMemberEvents(members, count, p);
+        if (count > 0) runEvents(members, count, p);
         for (int g = 0; g < count; ++g) {
             SCOPED_TRACE("member " + std::to_string(g));
             Outcome side;
@@ -172,6 +213,11 @@ TEST(NodeWavefront, RandomCellsMatchTheStepByStepLoop) {
         stops += expected.stop.stopped;
         hourStops += expected.stop.hourSum;
         messages += !expected.log.empty();
+    }
+    // Different cells side by side (a run's ready cells), four or eight lanes at a time.
+    if (vectorPowAvailable()) {
+        expectSameSideBySide(cases, 4);
+        if (eightEventLanes()) expectSameSideBySide(cases, 8);
     }
     // The random cells reach every kind of ending.
     EXPECT_GT(stops - hourStops, 5);

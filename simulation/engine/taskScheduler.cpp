@@ -31,6 +31,7 @@ struct SchedulerState {
     std::condition_variable readyOrDone;
     std::vector<int32_t> waitingFor;
     int32_t unfinished;
+    int idle = 0;  // workers waiting in take()
     // (priority, task), smallest on top.
     std::priority_queue<std::pair<int64_t, int32_t>, std::vector<std::pair<int64_t, int32_t>>, std::greater<>> ready;
 
@@ -44,12 +45,26 @@ struct SchedulerState {
     int32_t take(bool timed, std::chrono::microseconds pollAfter) {
         std::unique_lock<std::mutex> lock(mutex);
         const auto readyNow = [&] { return !ready.empty() || unfinished == 0; };
+        ++idle;
+        bool woken = true;
         if (!timed) {
             readyOrDone.wait(lock, readyNow);
-        } else if (!readyOrDone.wait_for(lock, pollAfter, readyNow)) {
-            return -2;
+        } else {
+            woken = readyOrDone.wait_for(lock, pollAfter, readyNow);
         }
+        --idle;
+        if (!woken) return -2;
         if (ready.empty()) return -1;
+        const int32_t t = ready.top().second;
+        ready.pop();
+        return t;
+    }
+
+    // A ready task for a worker that already holds some, unless idle workers
+    // are waiting for the ready ones; -1 then.
+    int32_t takeMore() {
+        std::lock_guard<std::mutex> lock(mutex);
+        if (static_cast<int>(ready.size()) <= idle) return -1;
         const int32_t t = ready.top().second;
         ready.pop();
         return t;
@@ -84,6 +99,13 @@ struct SchedulerState {
 
 void runTaskGraph(const TaskGraph& graph, int threads, const std::function<void(int32_t)>& run,
                   const PollWork& poll) {
+    runTaskGraph(graph, threads, [&](int32_t t, const TaskQueue& queue) {
+        run(t);
+        queue.finish(t);
+    }, poll);
+}
+
+void runTaskGraph(const TaskGraph& graph, int threads, const RunTasks& run, const PollWork& poll) {
     SchedulerState state(graph);
     std::mutex polling;  // one poller at a time
     const ReleaseTask release = [&](int32_t t) { state.release(t); };
@@ -92,15 +114,20 @@ void runTaskGraph(const TaskGraph& graph, int threads, const std::function<void(
         if (lock.owns_lock()) poll(idle, release);
     };
     const bool timed = static_cast<bool>(poll);
+    const TaskQueue queue{[&] { return state.takeMore(); },
+                          [&](int32_t t) {
+                              state.finish(t);
+                              if (timed) pollOnce(false);
+                          }};
     auto work = [&] {
         for (;;) {
             const int32_t t = state.take(timed, std::chrono::microseconds(200));
             if (t == -1) break;
             if (t >= 0) {
-                run(t);
-                state.finish(t);
+                run(t, queue);
+            } else {
+                pollOnce(true);
             }
-            if (timed) pollOnce(t < 0);
         }
     };
     std::vector<std::thread> workers;

@@ -41,3 +41,19 @@ using PollWork = std::function<void(bool idle, const ReleaseTask& release)>;
 // many releases by `poll`, which must come.
 void runTaskGraph(const TaskGraph& graph, int threads, const std::function<void(int32_t)>& run,
                   const PollWork& poll = {});
+
+// What a worker that runs several tasks at once asks of the scheduler.
+struct TaskQueue {
+    // Another ready task, or -1 when none is ready now, or when an idle
+    // worker is waiting for it (work goes to idle workers first).
+    std::function<int32_t()> takeReady;
+    // A task that the worker was given or took has returned.
+    std::function<void(int32_t t)> finish;
+};
+
+// Runs task `first` and any tasks it takes with queue.takeReady, and reports
+// each of them, `first` included, with queue.finish as soon as it has returned.
+using RunTasks = std::function<void(int32_t first, const TaskQueue& queue)>;
+
+// runTaskGraph with workers that may hold several tasks at a time.
+void runTaskGraph(const TaskGraph& graph, int threads, const RunTasks& run, const PollWork& poll = {});

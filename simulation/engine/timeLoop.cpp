@@ -1,15 +1,18 @@
 #include "timeLoop.h"
 
+#include "cellLanes.h"
 #include "eventPlan.h"
 #include "inputError.h"
 #include "orderCache.h"
 #include "paramFile.h"
+#include "powLanes.h"
 #include "progressLine.h"
 #include "taskScheduler.h"
 
 #include <atomic>
 #include <chrono>
 #include <climits>
+#include <functional>
 #include <cstdio>
 #include <cmath>
 #include <mutex>
@@ -274,27 +277,27 @@ void shareTaskEnd(LoopRun& run, int32_t t, TaskEnd end, bool lowered, const std:
     if (now) sendEnds(run);
 }
 
-// The body of task t on a worker thread.
-void runTask(LoopRun& run, int32_t t) {
-    const CellTask& task = run.plan.tasks[static_cast<std::size_t>(t)];
-    if (task.remote) return;  // its series has arrived (or the news that none will)
+// What follows task t's computation (`compute` returns the message that stops
+// the run, or nothing): its end, and whether its failure is the first known.
+TaskEnd computedEnd(LoopRun& run, int32_t t, const std::function<std::string()>& compute, std::string& failure,
+                    bool& lowered) {
     TaskEnd end = TaskEnd::kDone;
-    bool lowered = false;
-    std::string log, failure;
-    // After a failure only the cells before it in calculation order still matter.
-    if (task.entry < run.firstFailedEntry.load()) {
-        try {
-            failure = computeTask(run, t, log);
-            if (!failure.empty()) end = TaskEnd::kFailed;
-        } catch (const std::bad_alloc&) {
-            end = TaskEnd::kOutOfMemory;
-        } catch (const std::length_error&) {
-            end = TaskEnd::kOutOfMemory;
-        }
-        if (end != TaskEnd::kDone) lowered = lowerFirstFailed(run, task.entry);
-    } else {
-        end = TaskEnd::kFailed;  // skipped: never printed, as the console stops before it
+    try {
+        failure = compute();
+        if (!failure.empty()) end = TaskEnd::kFailed;
+    } catch (const std::bad_alloc&) {
+        end = TaskEnd::kOutOfMemory;
+    } catch (const std::length_error&) {
+        end = TaskEnd::kOutOfMemory;
     }
+    if (end != TaskEnd::kDone) lowered = lowerFirstFailed(run, run.plan.tasks[static_cast<std::size_t>(t)].entry);
+    return end;
+}
+
+// Task t has ended (`lowered`: its failure is the first known so far): its
+// series to other processes, the series it read released, its text printed.
+void endTask(LoopRun& run, int32_t t, TaskEnd end, bool lowered, std::string& log, std::string& failure) {
+    const CellTask& task = run.plan.tasks[static_cast<std::size_t>(t)];
     if (run.peers != nullptr) shareTaskEnd(run, t, end, lowered, log, failure);
     // A finished reader may free what it read; a series nobody reads goes at once.
     const Cell& cell = run.grid.cell(task.cell);
@@ -313,6 +316,98 @@ void runTask(LoopRun& run, int32_t t) {
         ++run.finished;
     }
     printFinishedPrefix(run);
+}
+
+// The body of task t on a worker thread.
+void runTask(LoopRun& run, int32_t t) {
+    const CellTask& task = run.plan.tasks[static_cast<std::size_t>(t)];
+    if (task.remote) return;  // its series has arrived (or the news that none will)
+    TaskEnd end = TaskEnd::kFailed;  // skipped: never printed, as the console stops before it
+    bool lowered = false;
+    std::string log, failure;
+    // After a failure only the cells before it in calculation order still matter.
+    if (task.entry < run.firstFailedEntry.load())
+        end = computedEnd(run, t, [&] { return computeTask(run, t, log); }, failure, lowered);
+    endTask(run, t, end, lowered, log, failure);
+}
+
+// Whether task t's event can share a worker's event lanes: a slope or channel
+// cell of this process, before any failure, with the vector power, in a run
+// that captures no state.
+bool runsInLanes(LoopRun& run, int32_t t) {
+    const CellTask& task = run.plan.tasks[static_cast<std::size_t>(t)];
+    if (task.remote || run.capture != nullptr || task.entry >= run.firstFailedEntry.load()) return false;
+    const Cell& cell = run.grid.cell(task.cell);
+    return (cell.kind == kSlopeCell || cell.kind == kChannelCell) && cell.spaceSteps > 0 && eightEventLanes();
+}
+
+// Puts task t's event into a free lane, its log in `logs`. False if its
+// series cannot be allocated (runTask then reports that).
+bool startInLanes(LoopRun& run, CellLanes& lanes, int32_t t, std::string* logs) {
+    const CellTask& task = run.plan.tasks[static_cast<std::size_t>(t)];
+    Cell& cell = run.grid.cell(task.cell);
+    try {
+        if (cell.dischargeSeries.empty()) cell.dischargeSeries.assign(run.zeros.size(), 0.0f);
+    } catch (const std::bad_alloc&) {
+        return false;
+    } catch (const std::length_error&) {
+        return false;
+    }
+    int free = 0;
+    while (lanes.lane[free].busy) ++free;
+    logs[free].clear();
+    LaneEvent event;
+    event.cell = &cell;
+    event.upstream = inputsOf(run, task);
+    event.rain = &run.rain;
+    event.log = &logs[free];
+    event.id = t;
+    addEvent(lanes, event);
+    return true;
+}
+
+// Task `first` and, while there are more ready tasks, others beside it in the
+// worker's event lanes; each is ended and reported to `queue` as soon as its
+// event ends. A task alone (nothing else ready) runs by itself, as do tasks
+// that cannot go into the lanes.
+void runTasks(LoopRun& run, int32_t first, const TaskQueue& queue) {
+    const int32_t second = runsInLanes(run, first) ? queue.takeReady() : -1;
+    if (second < 0) {
+        runTask(run, first);
+        queue.finish(first);
+        return;
+    }
+    CellLanes lanes = makeCellLanes(run.params, kEventLanes);
+    std::string logs[kEventLanes];
+    std::vector<LaneEvent> ended;
+    int32_t t = first, next = second;
+    for (;;) {
+        while (t >= 0) {
+            if (!runsInLanes(run, t) || !startInLanes(run, lanes, t, logs)) {
+                runTask(run, t);
+                queue.finish(t);
+            }
+            t = next >= 0 ? next : hasFreeLane(lanes) ? queue.takeReady() : -1;
+            next = -1;
+        }
+        if (isEmpty(lanes)) return;
+        ended.clear();
+        runLanes(lanes, ended);
+        for (const LaneEvent& e : ended) {
+            const int32_t done = static_cast<int32_t>(e.id);
+            const CellTask& task = run.plan.tasks[static_cast<std::size_t>(done)];
+            std::string log = std::move(*e.log), failure;
+            bool lowered = false;
+            const TaskEnd end = computedEnd(run, done, [&] {
+                if (e.stop.stopped) return nonFiniteMessage(run.grid, task.cell, e.stop);
+                run.cellFinished(task.cell, run.grid.cell(task.cell).dischargeSeries);
+                return std::string();
+            }, failure, lowered);
+            endTask(run, done, end, lowered, log, failure);
+            queue.finish(done);
+        }
+        t = queue.takeReady();
+    }
 }
 
 // Process 0: the end records of another process.
@@ -410,7 +505,7 @@ void runTimeLoop(CellGrid& grid, const CalcOrder& order, const std::vector<int32
             if (idle && peers->peers.rank != 0) sendEnds(run);
         };
     }
-    runTaskGraph(run.plan.graph, threads, [&](int32_t t) { runTask(run, t); }, poll);
+    runTaskGraph(run.plan.graph, threads, [&](int32_t t, const TaskQueue& queue) { runTasks(run, t, queue); }, poll);
     if (peers != nullptr) finishWithPeers(run);
     printFinishedPrefix(run);  // the trailing group lines of an order without tasks
     if (progress != nullptr) clearProgress(*progress);

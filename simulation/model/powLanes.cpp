@@ -35,6 +35,15 @@ bool cpuHasAvx2Fma() {
 #endif
 }
 
+bool cpuHasAvx512() {
+#if defined(__x86_64__) || defined(__i386__)
+    __builtin_cpu_init();
+    return cpuHasAvx2Fma() && __builtin_cpu_supports("avx512f");
+#else
+    return false;
+#endif
+}
+
 bool vectorPowAvailable() {
     // Initialised once, thread-safe; the environment is read before the
     // self-test so that a forced scalar run never executes vector code.

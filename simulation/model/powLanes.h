@@ -26,6 +26,8 @@ void pow4(const double x[4], double y, double out[4]);
 
 // Whether the processor has AVX2 and FMA (the vector path's instructions).
 bool cpuHasAvx2Fma();
+// The processor has AVX-512F as well (and the system keeps its registers).
+bool cpuHasAvx512();
 
 // The vector path without dispatch or self-test. Requires cpuHasAvx2Fma();
 // for the self-test and the validation programs, which check it against

@@ -6,10 +6,31 @@
 
 #include <cmath>
 
-SlopeLaneConstants slopeLaneConstants(const Cell& c, const WaveConstants& k) {
-    return SlopeLaneConstants{c.vcdc,  k.qsat,      c.va,          c.dm,    c.da,      c.beta,
-                              k.vaDm,  k.invBeta,   k.betaMinus1,  k.invM,  k.mMinus1, c.slopeAlpha,
-                              c.kinExponent, k.slopeTolerance, c.fdWeight, k.dt, c.slopeDx, c.slopeWidth};
+void setSlopeLaneConstants(SlopeLaneConstants& l, int lane, const Cell& c, const WaveConstants& k) {
+    l.vcdc[lane] = c.vcdc;
+    l.qsat[lane] = k.qsat;
+    l.va[lane] = c.va;
+    l.dm[lane] = c.dm;
+    l.da[lane] = c.da;
+    l.beta[lane] = c.beta;
+    l.vaDm[lane] = k.vaDm;
+    l.invBeta[lane] = k.invBeta;
+    l.betaMinus1[lane] = k.betaMinus1;
+    l.invM[lane] = k.invM;
+    l.mMinus1[lane] = k.mMinus1;
+    l.alpha[lane] = c.slopeAlpha;
+    l.m[lane] = c.kinExponent;
+    l.tolerance[lane] = k.slopeTolerance;
+    l.theta[lane] = c.fdWeight;
+    l.dt[lane] = k.dt;
+    l.dx[lane] = c.slopeDx;
+    l.w[lane] = c.slopeWidth;
+}
+
+SlopeLaneConstants slopeLaneConstants(const Cell& cell, const WaveConstants& k) {
+    SlopeLaneConstants lanes;
+    for (int lane = 0; lane < 4; ++lane) setSlopeLaneConstants(lanes, lane, cell, k);
+    return lanes;
 }
 
 SlopeLayerTerms slopeLayerTerms(const Cell& cell, const WaveConstants& k) {

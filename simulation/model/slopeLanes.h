@@ -11,7 +11,9 @@
 // (kLaneCelerity, with q, count, oldHere and the node's two fixed terms of the
 // scheme set) and calls
 // runSlopeLanes, which takes the powers the lanes wait for and works every
-// lane up to its next power, or to its end. Requires cpuHasAvx2Fma().
+// lane up to its next power, or to its end. A lane may also wait for a power
+// of the caller's own (kLanePower, x and y set), taken with the others.
+// Requires cpuHasAvx2Fma().
 
 #include "kinematicWave.h"
 
@@ -30,16 +32,18 @@ enum SlopeLaneState : int64_t {
     kLaneSurfaceDepth,
     kLaneSurfaceStart,
     kLaneSurfaceNewton,
+    kLanePower,  // the caller's own pow(x, y): value becomes the power
     // For the caller.
     kLaneFinished,         // value is the node's new discharge
     kLaneFinishedAtLimit,  // the same after the celerity iteration ran out ("icount" message)
     kLaneFailed,           // a value left the finite numbers
 };
 
-// The cell's values the node iteration reads (names as in Cell and WaveConstants).
-struct SlopeLaneConstants {
-    double vcdc, qsat, va, dm, da, beta, vaDm, invBeta, betaMinus1, invM, mMinus1;
-    double alpha, m, tolerance, theta, dt, dx, w;
+// The values of each lane's cell that the node iteration reads (names as in
+// Cell and WaveConstants): the lanes may hold nodes of different cells.
+struct alignas(32) SlopeLaneConstants {
+    double vcdc[4], qsat[4], va[4], dm[4], da[4], beta[4], vaDm[4], invBeta[4], betaMinus1[4], invM[4], mMinus1[4];
+    double alpha[4], m[4], tolerance[4], theta[4], dt[4], dx[4], w[4];
 };
 
 struct alignas(32) SlopeLanes {
@@ -58,8 +62,14 @@ struct alignas(32) SlopeLanes {
 // power of every waiting lane (one pow4) and works the lanes on again.
 // Returns the lanes (bit l for lane l) that have finished or failed.
 int runSlopeLanes(SlopeLanes& lanes, const SlopeLaneConstants& k, bool takePowers);
+// runSlopeLanes(.., true) for two groups of lanes in the eight lanes of
+// AVX-512 registers: bits 0-3 are pair[0]'s lanes, 4-7 pair[1]'s. Requires
+// cpuHasAvx512() (powLanes.h).
+int runSlopeLanePair(SlopeLanes* pair, const SlopeLaneConstants* constants);
 
-// The cell's values for the lanes.
+// Lane `lane` takes the values of `cell`.
+void setSlopeLaneConstants(SlopeLaneConstants& lanes, int lane, const Cell& cell, const WaveConstants& k);
+// The values of `cell` in every lane.
 SlopeLaneConstants slopeLaneConstants(const Cell& cell, const WaveConstants& k);
 
 // The scheme's terms with the celerity va (at least the slope minimum), as
