@@ -4,7 +4,7 @@
 #include "dischargeOutput.h"
 #include "eventPlan.h"
 #include "inputError.h"
-#include "cellLanes.h"
+#include "memberLanes.h"
 #include "paramFile.h"
 #include "powLanes.h"
 #include "taskScheduler.h"
@@ -34,8 +34,6 @@ struct CarriedCell {
     std::vector<char> started;  // per member: the first event has copied the loaded cell
 };
 
-inline constexpr int kMembersPerBlock = 4;
-
 // Four members in lanes run a cell's event in about the time that 3.4 take
 // one after the other (fewer in lanes gain nothing): blocks of four then,
 // the rest in a last block, each a task per cell that any thread may take.
@@ -43,8 +41,8 @@ inline constexpr int kMembersPerBlock = 4;
 std::vector<MemberBlock> memberBlocks(int32_t members, int threads) {
     std::vector<MemberBlock> blocks;
     if (vectorPowAvailable()) {
-        for (int32_t first = 0; first < members; first += kMembersPerBlock)
-            blocks.push_back({first, std::min(kMembersPerBlock, members - first)});
+        for (int32_t first = 0; first < members; first += kMemberLanes)
+            blocks.push_back({first, std::min(kMemberLanes, members - first)});
         return blocks;
     }
     const int32_t count = std::max(1, std::min(members, threads));
@@ -142,8 +140,8 @@ struct MemberCell {
 
 // Per worker thread: the cells members' events run on, and reduction buffers.
 struct Scratch {
-    Cell cells[kMembersPerBlock];
-    MemberCell jobs[kMembersPerBlock];
+    Cell cells[kMemberLanes];
+    MemberCell jobs[kMemberLanes];
     std::vector<float> hourly;
     std::vector<float> values;
 };
@@ -258,14 +256,14 @@ bool runMember(EnsembleRun& run, int32_t t, int32_t block, int32_t member, std::
 }
 
 // A block of four members of a slope or channel cell side by side
-// (runEvents), each with exactly the bits of its own run, into `out`
+// (runMemberEvents), each with exactly the bits of its own run, into `out`
 // (emptied for a member that is skipped or stops).
 void runMemberGroup(EnsembleRun& run, int32_t t, int32_t block, int32_t first, std::vector<std::vector<float>>& out,
                     Scratch& scratch) {
-    LaneEvent events[kMembersPerBlock];
+    MemberEvent events[kMemberLanes];
     int used = 0;
-    int32_t who[kMembersPerBlock] = {};
-    for (int32_t k = 0; k < kMembersPerBlock; ++k) {
+    int32_t who[kMemberLanes] = {};
+    for (int32_t k = 0; k < kMemberLanes; ++k) {
         MemberCell& job = scratch.jobs[k];
         if (!prepareMember(run, t, block, first + k, scratch.cells[k], job)) {
             std::vector<float>().swap(out[static_cast<std::size_t>(k)]);
@@ -277,7 +275,7 @@ void runMemberGroup(EnsembleRun& run, int32_t t, int32_t block, int32_t first, s
         events[used].log = &job.log;
         who[used++] = k;
     }
-    if (used > 0) runEvents(events, used, run.event.params);
+    if (used > 0) runMemberEvents(events, used, run.event.params);
     for (int u = 0; u < used; ++u) {
         const int32_t k = who[u];
         std::vector<float>& series = out[static_cast<std::size_t>(k)];
@@ -297,7 +295,7 @@ void runTask(EnsembleRun& run, int32_t id) {
             const Cell& cell = run.event.grid.cell(run.plan.tasks[static_cast<std::size_t>(t)].cell);
             const bool lanes = (cell.kind == kSlopeCell || cell.kind == kChannelCell) && cell.spaceSteps > 0 &&
                                vectorPowAvailable();
-            if (lanes && members.count == kMembersPerBlock) {
+            if (lanes && members.count == kMemberLanes) {
                 runMemberGroup(run, t, block, members.first, out, scratch);
             } else {
                 for (int32_t j = 0; j < members.count; ++j) {

@@ -6,6 +6,7 @@
 #include "cellEvent.h"
 #include "cellSetup.h"
 #include "cellLanes.h"
+#include "memberLanes.h"
 #include "modelCells.h"
 #include "nodeWavefront.h"
 #include "powLanes.h"
@@ -186,21 +187,21 @@ TEST(NodeWavefront, RandomCellsMatchTheStepByStepLoop) {
 
         // Members (on a third of the cells, for time; one at the iteration
         // limits): this cell with its rain, and more with rain of their own.
-        const int count = seed % 3 != 0 ? 0 : kinds != 0 ? pick(1, 4) : seed % 9 == 0 ? 1 : 0;
+        const int count = seed % 3 != 0 ? 0 : kinds != 0 ? pick(1, kMemberLanes) : seed % 9 == 0 ? 1 : 0;
         std::vector<RainGrid> rains(static_cast<std::size_t>(count), rain);
         std::vector<Cell> cells(static_cast<std::size_t>(count), cell);
         std::vector<Outcome> alone(static_cast<std::size_t>(count));
-        std::string logs[kEventLanes];
-        LaneEvent members[kEventLanes];
+        std::string logs[kMemberLanes];
+        MemberEvent members[kMemberLanes];
         for (int g = 0; g < count; ++g) {
             const std::size_t at = static_cast<std::size_t>(g);
             if (g > 0) {
                 for (float& mm : rains[at].points[0].rainSeries) mm = pick(0, 2) == 0 ? 0.0f : static_cast<float>(real(0, 150));
             }
             alone[at] = g == 0 ? expected : runWith(false, cell, upstream, rains[at], p, 0);
-            members[g] = LaneEvent{&cells[at], upstream, &rains[at], &logs[g], 0, {}};
+            members[g] = MemberEvent{&cells[at], upstream, &rains[at], &logs[g], {}};
         }
-        if (count > 0) runEvents(members, count, p);
+        if (count > 0) runMemberEvents(members, count, p);
         for (int g = 0; g < count; ++g) {
             SCOPED_TRACE("member " + std::to_string(g));
             Outcome side;

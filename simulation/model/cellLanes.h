@@ -1,6 +1,8 @@
 #pragma once
-// Up to four cell events at once, one per vector lane: different cells of a
-// run whose upstream series are complete, or the members of an ensemble.
+// Up to eight cell events at once, one per vector lane: different cells of a
+// run whose upstream series are complete. (The members of an ensemble, one
+// cell with different rain, go through memberLanes.h in lockstep instead:
+// their lanes stay alike, which the processor runs faster.)
 //
 // Each lane runs its event step by step, node by node, exactly as
 // runCellEventByStep does; the lanes meet only where a power is needed. A
@@ -78,4 +80,4 @@ void runLanes(CellLanes& lanes, std::vector<LaneEvent>& ended);
 
 // runCellEventByStep for each of `count` events, side by side in `lanes`
 // lanes (4 or 8, as makeCellLanes); sets their stops.
-void runEvents(LaneEvent* events, int count, const ModelParams& params, int lanes = 4);
+void runEvents(LaneEvent* events, int count, const ModelParams& params, int lanes);
