@@ -260,7 +260,7 @@ bool runMember(EnsembleRun& run, int32_t t, int32_t block, int32_t member, std::
 // (emptied for a member that is skipped or stops).
 void runMemberGroup(EnsembleRun& run, int32_t t, int32_t block, int32_t first, std::vector<std::vector<float>>& out,
                     Scratch& scratch) {
-    MemberEvent events[kMemberLanes];
+    LaneEvent events[kMemberLanes];
     int used = 0;
     int32_t who[kMemberLanes] = {};
     for (int32_t k = 0; k < kMemberLanes; ++k) {

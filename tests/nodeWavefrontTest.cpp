@@ -192,14 +192,14 @@ TEST(NodeWavefront, RandomCellsMatchTheStepByStepLoop) {
         std::vector<Cell> cells(static_cast<std::size_t>(count), cell);
         std::vector<Outcome> alone(static_cast<std::size_t>(count));
         std::string logs[kMemberLanes];
-        MemberEvent members[kMemberLanes];
+        LaneEvent members[kMemberLanes];
         for (int g = 0; g < count; ++g) {
             const std::size_t at = static_cast<std::size_t>(g);
             if (g > 0) {
                 for (float& mm : rains[at].points[0].rainSeries) mm = pick(0, 2) == 0 ? 0.0f : static_cast<float>(real(0, 150));
             }
             alone[at] = g == 0 ? expected : runWith(false, cell, upstream, rains[at], p, 0);
-            members[g] = MemberEvent{&cells[at], upstream, &rains[at], &logs[g], {}};
+            members[g] = LaneEvent{&cells[at], upstream, &rains[at], &logs[g], 0, {}};
         }
         if (count > 0) runMemberEvents(members, count, p);
         for (int g = 0; g < count; ++g) {

@@ -1,11 +1,13 @@
 // The four-lane pow against std::pow, bit for bit: every kind of lane (the
-// vector path's and the library's special cases, mixed within one call), and
+// vector path's and the library's special cases, mixed within one call, also
+// through the slope lanes' own copies of the power), and
 // the vector path alone on about 10^7 inputs (a reduced run of
 // bench/powLanesValidation). The suite also runs the first test with
 // FLOOD_SCALAR_POW=1 (tests/CMakeLists.txt).
 
 #include "powLanes.h"
 #include "powLanesCases.h"
+#include "slopeLanes.h"
 
 #include <gtest/gtest.h>
 
@@ -69,6 +71,36 @@ TEST(PowLanes, Pow4MatchesStdPowOnEveryKindOfLane) {
         }
     }
     EXPECT_EQ(mismatches, 0) << "of " << inputs.size() << " inputs";
+
+    // The copies of the power inside the slope lanes' kernels (four AVX2 lanes,
+    // eight AVX-512 lanes), on the same inputs and the hard cases.
+    if (!vectorPowAvailable()) return;
+    inputs.insert(inputs.end(), kPowHardCases, kPowHardCases + kPowHardCaseCount);
+    while (inputs.size() % 8 != 0) inputs.push_back({2.0, 0.5});
+    const SlopeLaneConstants constants[2] = {};
+    for (const int width : {4, 8}) {
+        if (width == 8 && !cpuHasAvx512()) continue;
+        int kernelMismatches = 0;
+        for (std::size_t n = 0; n < inputs.size(); n += static_cast<std::size_t>(width)) {
+            SlopeLanes pair[2] = {};
+            for (int l = 0; l < width; ++l) {
+                pair[l / 4].x[l % 4] = inputs[n + static_cast<std::size_t>(l)].x;
+                pair[l / 4].y[l % 4] = inputs[n + static_cast<std::size_t>(l)].y;
+                pair[l / 4].state[l % 4] = kLanePower;
+            }
+            if (width == 8) {
+                runSlopeLanePair(pair, constants);
+            } else {
+                runSlopeLanes(pair[0], constants[0], true);
+            }
+            for (int l = 0; l < width; ++l) {
+                const PowInput& in = inputs[n + static_cast<std::size_t>(l)];
+                if (bitsOf(pair[l / 4].value[l % 4]) != bitsOf(std::pow(in.x, in.y)) && ++kernelMismatches <= 5)
+                    ADD_FAILURE() << width << " lanes: pow(" << std::hexfloat << in.x << ", " << in.y << ")";
+            }
+        }
+        EXPECT_EQ(kernelMismatches, 0) << width << " lanes, of " << inputs.size() << " inputs";
+    }
 }
 
 TEST(PowLanes, VectorPathMatchesLibraryOnTenMillionInputs) {

@@ -5,16 +5,15 @@
 #include "inputError.h"
 #include "orderCache.h"
 #include "paramFile.h"
-#include "powLanes.h"
 #include "progressLine.h"
 #include "taskScheduler.h"
 
 #include <atomic>
 #include <chrono>
 #include <climits>
-#include <functional>
 #include <cstdio>
 #include <cmath>
+#include <functional>
 #include <mutex>
 #include <new>
 #include <ostream>

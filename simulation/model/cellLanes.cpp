@@ -93,9 +93,19 @@ bool endSlope(CellLanes& lanes, int g) {
     return false;
 }
 
+// The channel's sweep of the step is complete. Returns true when the event has ended.
+bool endChannel(CellLanes& lanes, EventLane& lane) {
+    Cell& cell = *lane.event.cell;
+    if (!store(lane, cell.chanQNew[static_cast<std::size_t>(lane.n)])) return true;
+    for (int j = 0; j <= lane.n; ++j) {
+        cell.chanQ[static_cast<std::size_t>(j)] = cell.chanQNew[static_cast<std::size_t>(j)];
+        cell.chanA[static_cast<std::size_t>(j)] = cell.chanANew[static_cast<std::size_t>(j)];
+    }
+    return endStep(lanes, lane);
+}
+
 // Channel node j takes up its step, up to its first power; after the last
 // node, the step ends. Returns true when the event has ended.
-bool endChannel(CellLanes& lanes, EventLane& lane);
 bool startChannelNode(CellLanes& lanes, int g) {
     EventLane& lane = lanes.lane[g];
     if (lane.j > lane.n) return endChannel(lanes, lane);
@@ -131,17 +141,6 @@ bool iterateChannel(CellLanes& lanes, int g) {
     }
     askPower(lanes, g, value / cell.channelAlpha, lane.k.invM, kChannelArea);
     return false;
-}
-
-// The channel's sweep of the step is complete. Returns true when the event has ended.
-bool endChannel(CellLanes& lanes, EventLane& lane) {
-    Cell& cell = *lane.event.cell;
-    if (!store(lane, cell.chanQNew[static_cast<std::size_t>(lane.n)])) return true;
-    for (int j = 0; j <= lane.n; ++j) {
-        cell.chanQ[static_cast<std::size_t>(j)] = cell.chanQNew[static_cast<std::size_t>(j)];
-        cell.chanA[static_cast<std::size_t>(j)] = cell.chanANew[static_cast<std::size_t>(j)];
-    }
-    return endStep(lanes, lane);
 }
 
 // A slope node's iteration has left the lanes: its messages and value.
@@ -254,6 +253,13 @@ bool advance(CellLanes& lanes, int g) {
     return false;
 }
 
+// Lane g's event has ended: the lane is free, the event goes to `ended`.
+void release(CellLanes& lanes, int g, std::vector<LaneEvent>& ended) {
+    lanes.lane[g].busy = false;
+    lanes.slope[g / 4].state[g % 4] = kLaneEmpty;
+    ended.push_back(lanes.lane[g].event);
+}
+
 }  // namespace
 
 bool eightEventLanes() { return vectorPowAvailable() && cpuHasAvx512(); }
@@ -300,12 +306,9 @@ void runLanes(CellLanes& lanes, std::vector<LaneEvent>& ended) {
     for (;;) {
         bool any = false, endedHere = false;
         for (int g = 0; g < 4 * lanes.groups; ++g) {
-            EventLane& lane = lanes.lane[g];
-            if (!lane.busy) continue;
+            if (!lanes.lane[g].busy) continue;
             if (advance(lanes, g)) {
-                lane.busy = false;
-                lanes.slope[g / 4].state[g % 4] = kLaneEmpty;
-                ended.push_back(lane.event);
+                release(lanes, g, ended);
                 endedHere = true;
             } else {
                 any = true;
@@ -316,12 +319,9 @@ void runLanes(CellLanes& lanes, std::vector<LaneEvent>& ended) {
         const int done = lanes.groups == 2 ? runSlopeLanePair(lanes.slope, lanes.constants)
                                            : runSlopeLanes(lanes.slope[0], lanes.constants[0], true);
         for (int g = 0; g < 4 * lanes.groups; ++g) {
-            EventLane& lane = lanes.lane[g];
-            if ((done >> g & 1) == 0 || !lane.busy) continue;
+            if ((done >> g & 1) == 0 || !lanes.lane[g].busy) continue;
             if (takeResult(lanes, g)) {
-                lane.busy = false;
-                lanes.slope[g / 4].state[g % 4] = kLaneEmpty;
-                ended.push_back(lane.event);
+                release(lanes, g, ended);
                 endedHere = true;
             }
         }

@@ -11,7 +11,7 @@ namespace {
 // The members' event: lane g is members[g]; a lane whose member has stopped
 // (or that has no member) takes no part any more.
 struct Members {
-    MemberEvent* event;
+    LaneEvent* event;
     int count;
     const Cell& shape;  // the parameters all members share
     WaveConstants k;
@@ -20,7 +20,7 @@ struct Members {
     bool on[kMemberLanes] = {false, false, false, false};
     SlopeLanes lanes{};  // every lane empty between nodes
 
-    Members(MemberEvent* members, int n)
+    Members(LaneEvent* members, int n)
         : event(members), count(n), shape(*members[0].cell), k(waveConstants(shape)),
           slope(slopeLaneConstants(shape, k)), layer(slopeLayerTerms(shape, k)) {
         for (int g = 0; g < count; ++g) on[g] = true;
@@ -234,7 +234,7 @@ int stepChannelLanes(Members& m, const double* qs, std::size_t at) {
 
 }  // namespace
 
-void runMemberEvents(MemberEvent* members, int count, const ModelParams& params) {
+void runMemberEvents(LaneEvent* members, int count, const ModelParams& params) {
     Members m(members, count);
     const bool channel = m.shape.kind == kChannelCell;
     const int tenMinutes = 600 % params.stepSeconds == 0 ? 600 / params.stepSeconds : 0;

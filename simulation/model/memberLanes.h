@@ -14,21 +14,13 @@
 // Requires vectorPowAvailable() (powLanes.h) and a slope or channel cell with
 // spaceSteps >= 1; no hour capture.
 
-#include "cellEvent.h"
+#include "cellLanes.h"
 
 #include <string>
-
-// One member's part: its copy of the cell (series allocated), its upstream
-// series, rain and message log; `stop` is set by runMemberEvents.
-struct MemberEvent {
-    Cell* cell = nullptr;
-    UpstreamSeries upstream;
-    const RainGrid* rain = nullptr;
-    std::string* log = nullptr;
-    EventStop stop;
-};
 
 inline constexpr int kMemberLanes = 4;
 
 // runCellEventByStep for `count` (1 to kMemberLanes) members of one cell.
-void runMemberEvents(MemberEvent* members, int count, const ModelParams& params);
+// Each member is a LaneEvent (cellLanes.h): its copy of the cell (series
+// allocated), its upstream series, rain and log; `stop` is set here.
+void runMemberEvents(LaneEvent* members, int count, const ModelParams& params);
