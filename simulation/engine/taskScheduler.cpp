@@ -60,11 +60,12 @@ struct SchedulerState {
         return t;
     }
 
-    // A ready task for a worker that already holds some, unless idle workers
-    // are waiting for the ready ones; -1 then.
-    int32_t takeMore() {
+    // A ready task for a worker that already holds some, when at least
+    // `atLeast` are ready beyond those that idle workers are waiting for; -1
+    // otherwise.
+    int32_t takeMore(int atLeast) {
         std::lock_guard<std::mutex> lock(mutex);
-        if (static_cast<int>(ready.size()) <= idle) return -1;
+        if (static_cast<int>(ready.size()) - idle < atLeast) return -1;
         const int32_t t = ready.top().second;
         ready.pop();
         return t;
@@ -114,7 +115,7 @@ void runTaskGraph(const TaskGraph& graph, int threads, const RunTasks& run, cons
         if (lock.owns_lock()) poll(idle, release);
     };
     const bool timed = static_cast<bool>(poll);
-    const TaskQueue queue{[&] { return state.takeMore(); },
+    const TaskQueue queue{[&](int atLeast) { return state.takeMore(atLeast); },
                           [&](int32_t t) {
                               state.finish(t);
                               if (timed) pollOnce(false);

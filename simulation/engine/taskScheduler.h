@@ -44,9 +44,9 @@ void runTaskGraph(const TaskGraph& graph, int threads, const std::function<void(
 
 // What a worker that runs several tasks at once asks of the scheduler.
 struct TaskQueue {
-    // Another ready task, or -1 when none is ready now, or when an idle
-    // worker is waiting for it (work goes to idle workers first).
-    std::function<int32_t()> takeReady;
+    // Another ready task, or -1 unless at least `atLeast` are ready beyond
+    // those that idle workers are waiting for (work goes to idle workers first).
+    std::function<int32_t(int atLeast)> takeReady;
     // A task that the worker was given or took has returned.
     std::function<void(int32_t t)> finish;
 };

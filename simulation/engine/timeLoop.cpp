@@ -2,6 +2,7 @@
 
 #include "cellLanes.h"
 #include "eventPlan.h"
+#include "nodeWavefront.h"
 #include "inputError.h"
 #include "orderCache.h"
 #include "paramFile.h"
@@ -367,10 +368,11 @@ bool startInLanes(LoopRun& run, CellLanes& lanes, int32_t t, std::string* logs) 
 
 // Task `first` and, while there are more ready tasks, others beside it in the
 // worker's event lanes; each is ended and reported to `queue` as soon as its
-// event ends. A task alone (nothing else ready) runs by itself, as do tasks
-// that cannot go into the lanes.
+// event ends. The lanes pay only when they are nearly all busy, so they start
+// only when many tasks are ready; otherwise the task runs by itself (its
+// nodes side by side, nodeWavefront.h), as do tasks that cannot go into lanes.
 void runTasks(LoopRun& run, int32_t first, const TaskQueue& queue) {
-    const int32_t second = runsInLanes(run, first) ? queue.takeReady() : -1;
+    const int32_t second = runsInLanes(run, first) ? queue.takeReady(2 * kEventLanes) : -1;
     if (second < 0) {
         runTask(run, first);
         queue.finish(first);
@@ -386,10 +388,13 @@ void runTasks(LoopRun& run, int32_t first, const TaskQueue& queue) {
                 runTask(run, t);
                 queue.finish(t);
             }
-            t = next >= 0 ? next : hasFreeLane(lanes) ? queue.takeReady() : -1;
+            t = next >= 0 ? next : hasFreeLane(lanes) ? queue.takeReady(1) : -1;
             next = -1;
         }
         if (isEmpty(lanes)) return;
+        // Lanes mostly idle cost more than each event's nodes side by side:
+        // with nothing more to take, the events go on by themselves.
+        if (busyLanes(lanes) <= kEventLanes / 2) handOverAll(lanes);
         ended.clear();
         runLanes(lanes, ended);
         for (const LaneEvent& e : ended) {
@@ -398,14 +403,17 @@ void runTasks(LoopRun& run, int32_t first, const TaskQueue& queue) {
             std::string log = std::move(*e.log), failure;
             bool lowered = false;
             const TaskEnd end = computedEnd(run, done, [&] {
-                if (e.stop.stopped) return nonFiniteMessage(run.grid, task.cell, e.stop);
+                EventStop stop = e.stop;
+                if (e.resumeAt >= 0)
+                    stop = runCellEventWavefront(*e.cell, e.upstream, run.rain, run.params, log, {}, e.resumeAt);
+                if (stop.stopped) return nonFiniteMessage(run.grid, task.cell, stop);
                 run.cellFinished(task.cell, run.grid.cell(task.cell).dischargeSeries);
                 return std::string();
             }, failure, lowered);
             endTask(run, done, end, lowered, log, failure);
             queue.finish(done);
         }
-        t = queue.takeReady();
+        t = queue.takeReady(1);
     }
 }
 

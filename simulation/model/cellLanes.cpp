@@ -219,6 +219,10 @@ bool advance(CellLanes& lanes, int g) {
     while (!lane.waiting) {
         if (lane.phase == kStepStart) {
             if (lane.day >= params.days) return true;
+            if (lane.handOver) {
+                lane.event.resumeAt = static_cast<int64_t>(lane.at);
+                return true;
+            }
             setRainfall(cell, *lane.event.rain, lane.day, lane.hour,
                         rainStep(lane.step, params.stepSeconds, params.rainInterval));
             // A channel cell's slope has no inflow at its top; the channel gets the upstream cells'.
@@ -270,6 +274,16 @@ CellLanes makeCellLanes(const ModelParams& params, int width) {
     lanes.groups = width > 4 && eightEventLanes() ? 2 : 1;
     lanes.tenMinutes = 600 % params.stepSeconds == 0 ? 600 / params.stepSeconds : 0;
     return lanes;
+}
+
+int busyLanes(const CellLanes& lanes) {
+    int busy = 0;
+    for (int g = 0; g < 4 * lanes.groups; ++g) busy += lanes.lane[g].busy;
+    return busy;
+}
+
+void handOverAll(CellLanes& lanes) {
+    for (EventLane& lane : lanes.lane) lane.handOver = lane.busy;
 }
 
 bool hasFreeLane(const CellLanes& lanes) {
@@ -326,21 +340,5 @@ void runLanes(CellLanes& lanes, std::vector<LaneEvent>& ended) {
             }
         }
         if (endedHere) return;
-    }
-}
-
-void runEvents(LaneEvent* events, int count, const ModelParams& params, int width) {
-    CellLanes lanes = makeCellLanes(params, width);
-    std::vector<LaneEvent> ended;
-    int next = 0;
-    for (;;) {
-        for (; next < count && hasFreeLane(lanes); ++next) {
-            events[next].id = next;
-            addEvent(lanes, events[next]);
-        }
-        if (isEmpty(lanes)) return;
-        ended.clear();
-        runLanes(lanes, ended);
-        for (const LaneEvent& event : ended) events[event.id].stop = event.stop;
     }
 }

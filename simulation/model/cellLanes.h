@@ -34,6 +34,9 @@ struct LaneEvent {
     std::string* log = nullptr;
     int64_t id = 0;
     EventStop stop;
+    // Set when the event left the lanes before its end (handOver): the step it
+    // goes on from, its node arrays and series being those after the step before.
+    int64_t resumeAt = -1;
 };
 
 inline constexpr int kEventLanes = 8;  // at most
@@ -42,6 +45,7 @@ inline constexpr int kEventLanes = 8;  // at most
 struct EventLane {
     LaneEvent event;
     bool busy = false;
+    bool handOver = false;  // leaves the lanes at its next step boundary
     bool waiting = false;  // its node is in the slope lanes, or waits there for a power
     uint8_t phase = 0;
     bool channel = false;
@@ -77,7 +81,8 @@ void addEvent(CellLanes& lanes, const LaneEvent& event);
 // Runs the lanes until at least one event has ended (or none is left), and
 // appends the events that ended, with their stops, to `ended`.
 void runLanes(CellLanes& lanes, std::vector<LaneEvent>& ended);
-
-// runCellEventByStep for each of `count` events, side by side in `lanes`
-// lanes (4 or 8, as makeCellLanes); sets their stops.
-void runEvents(LaneEvent* events, int count, const ModelParams& params, int lanes);
+// The number of lanes that hold an event.
+int busyLanes(const CellLanes& lanes);
+// Every event in the lanes leaves them at its next step boundary, with
+// resumeAt set, as if it had ended (for runCellEventWavefront to go on with).
+void handOverAll(CellLanes& lanes);

@@ -65,8 +65,8 @@ struct Message {
 class Wavefront {
 public:
     Wavefront(Cell& cell, const UpstreamSeries& upstream, const RainGrid& rain, const ModelParams& params,
-              const HourCapture& capture)
-        : cell_(cell), k_(waveConstants(cell)), params_(params), capture_(capture), channel_(cell.kind == kChannelCell),
+              const HourCapture& capture, int64_t firstStep)
+        : firstStep_(firstStep), cell_(cell), k_(waveConstants(cell)), params_(params), capture_(capture), channel_(cell.kind == kChannelCell),
           n_(cell.spaceSteps), last_(channel_ ? 2 * n_ + 1 : n_),
           steps_(static_cast<int64_t>(seriesLength(params.days, params.stepsPerHour))),
           tenMinutes_(600 % params.stepSeconds == 0 ? 600 / params.stepSeconds : 0) {
@@ -103,6 +103,7 @@ private:
     void note(const Lane& lane, const char* text) { messages_.push_back(Message{key(lane.step, lane.position), text}); }
     void writeBack(int64_t step);
 
+    const int64_t firstStep_;  // the node arrays are those after the step before it
     Cell& cell_;
     const WaveConstants k_;
     const ModelParams& params_;
@@ -134,7 +135,6 @@ void Wavefront::prepareInputs(const UpstreamSeries& upstream, const RainGrid& ra
     const std::size_t steps = static_cast<std::size_t>(steps_);
     rain_.resize(steps);
     slopeInflow_.assign(steps + 1, 0.0);
-    slopeInflow_[0] = cell_.slopeQ[0];
     if (channel_) {
         channelInflow_.resize(steps);
         qlat_.resize(steps);
@@ -154,19 +154,23 @@ void Wavefront::prepareInputs(const UpstreamSeries& upstream, const RainGrid& ra
             }
         }
     }
+    // Node 0 before the first step is the cell's (its initial state, or the inflow of the step before).
+    slopeInflow_[static_cast<std::size_t>(firstStep_)] = cell_.slopeQ[0];
 }
 
 void Wavefront::prepareLanes() {
     ringQ_.assign(static_cast<std::size_t>((last_ + 1) * kRing), 0.0);
     ringA_.assign(ringQ_.size(), 0.0);
-    for (int j = 1; j <= n_; ++j) q(j, -1) = cell_.slopeQ[static_cast<std::size_t>(j)];
+    const int64_t before = firstStep_ - 1;
+    for (int j = 1; j <= n_; ++j) q(j, before) = cell_.slopeQ[static_cast<std::size_t>(j)];
     if (channel_) {
         for (int j = 0; j <= n_; ++j) {
-            q(n_ + 1 + j, -1) = cell_.chanQ[static_cast<std::size_t>(j)];
-            a(n_ + 1 + j, -1) = cell_.chanA[static_cast<std::size_t>(j)];
+            q(n_ + 1 + j, before) = cell_.chanQ[static_cast<std::size_t>(j)];
+            a(n_ + 1 + j, before) = cell_.chanA[static_cast<std::size_t>(j)];
         }
     }
     lanes_.resize(static_cast<std::size_t>(last_ + 1));
+    for (Lane& lane : lanes_) lane.step = firstStep_;
     for (int position = 1; position <= last_; ++position) {
         Lane& lane = lanes_[static_cast<std::size_t>(position)];
         lane.position = position;
@@ -542,7 +546,8 @@ EventStop Wavefront::run(std::string& log) {
 }  // namespace
 
 EventStop runCellEventWavefront(Cell& cell, const UpstreamSeries& upstream, const RainGrid& rain,
-                                const ModelParams& params, std::string& log, const HourCapture& capture) {
-    Wavefront wavefront(cell, upstream, rain, params, capture);
+                                const ModelParams& params, std::string& log, const HourCapture& capture,
+                                int64_t firstStep) {
+    Wavefront wavefront(cell, upstream, rain, params, capture, firstStep);
     return wavefront.run(log);
 }

@@ -17,7 +17,12 @@
 
 #include "cellEvent.h"
 
+#include <cstdint>
+
 // runCellEvent's contract, for a slope or channel cell with spaceSteps >= 1.
-// Requires cpuHasAvx2Fma() (powLanes.h).
+// Requires cpuHasAvx2Fma() (powLanes.h). With `firstStep`, the event goes on
+// from that step: the cell's node arrays and its series before it are those
+// the event left after the step before (cellLanes.h hands events over so).
 EventStop runCellEventWavefront(Cell& cell, const UpstreamSeries& upstream, const RainGrid& rain,
-                                const ModelParams& params, std::string& log, const HourCapture& capture = {});
+                                const ModelParams& params, std::string& log, const HourCapture& capture = {},
+                                int64_t firstStep = 0);
