@@ -20,6 +20,7 @@
 #include <ostream>
 #include <thread>
 #include <unordered_map>
+#include <utility>
 
 
 namespace {
@@ -353,8 +354,7 @@ bool startInLanes(LoopRun& run, CellLanes& lanes, int32_t t, std::string* logs) 
     } catch (const std::length_error&) {
         return false;
     }
-    int free = 0;
-    while (lanes.lane[free].busy) ++free;
+    const int free = freeLane(lanes);
     logs[free].clear();
     LaneEvent event;
     event.cell = &cell;
@@ -381,15 +381,13 @@ void runTasks(LoopRun& run, int32_t first, const TaskQueue& queue) {
     CellLanes lanes = makeCellLanes(run.params, kEventLanes);
     std::string logs[kEventLanes];
     std::vector<LaneEvent> ended;
-    int32_t t = first, next = second;
-    for (;;) {
-        while (t >= 0) {
+    int32_t after = second;  // the task the first fill takes up after `first`
+    for (int32_t t = first;; t = queue.takeReady(1)) {
+        for (; t >= 0; t = after >= 0 ? std::exchange(after, -1) : hasFreeLane(lanes) ? queue.takeReady(1) : -1) {
             if (!runsInLanes(run, t) || !startInLanes(run, lanes, t, logs)) {
                 runTask(run, t);
                 queue.finish(t);
             }
-            t = next >= 0 ? next : hasFreeLane(lanes) ? queue.takeReady(1) : -1;
-            next = -1;
         }
         if (isEmpty(lanes)) return;
         // Lanes mostly idle cost more than each event's nodes side by side:
@@ -413,7 +411,6 @@ void runTasks(LoopRun& run, int32_t first, const TaskQueue& queue) {
             endTask(run, done, end, lowered, log, failure);
             queue.finish(done);
         }
-        t = queue.takeReady(1);
     }
 }
 

@@ -266,7 +266,10 @@ void release(CellLanes& lanes, int g, std::vector<LaneEvent>& ended) {
 
 }  // namespace
 
-bool eightEventLanes() { return vectorPowAvailable() && cpuHasAvx512(); }
+bool eightEventLanes() {
+    static const bool available = vectorPowAvailable() && cpuHasAvx512();
+    return available;
+}
 
 CellLanes makeCellLanes(const ModelParams& params, int width) {
     CellLanes lanes;
@@ -300,9 +303,14 @@ bool isEmpty(const CellLanes& lanes) {
     return true;
 }
 
-void addEvent(CellLanes& lanes, const LaneEvent& event) {
+int freeLane(const CellLanes& lanes) {
     int g = 0;
     while (lanes.lane[g].busy) ++g;
+    return g;
+}
+
+void addEvent(CellLanes& lanes, const LaneEvent& event) {
+    const int g = freeLane(lanes);
     EventLane& lane = lanes.lane[g];
     lane = EventLane{};
     lane.event = event;

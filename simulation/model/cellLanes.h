@@ -76,7 +76,9 @@ bool eightEventLanes();
 CellLanes makeCellLanes(const ModelParams& params, int lanes);
 bool hasFreeLane(const CellLanes& lanes);
 bool isEmpty(const CellLanes& lanes);
-// Puts `event` into a free lane; it starts at the event's first step.
+// The lane addEvent fills next. Requires hasFreeLane().
+int freeLane(const CellLanes& lanes);
+// Puts `event` into freeLane(); it starts at the event's first step.
 void addEvent(CellLanes& lanes, const LaneEvent& event);
 // Runs the lanes until at least one event has ended (or none is left), and
 // appends the events that ended, with their stops, to `ended`.
