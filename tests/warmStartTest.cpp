@@ -109,10 +109,8 @@ void assertEventContinues(const std::filesystem::path& dir, const std::string& s
 }
 
 TEST(WarmStart, ASplitRunGivesTheWholeRunFromTheSplitHourOn) {
-    const uint64_t base = std::random_device{}();
     int split = 0;
-    for (uint64_t k = 0; k < 10; ++k) {
-        const uint64_t seed = base + k;
+    for (const uint64_t seed : differentialSeeds(10)) {
         std::mt19937_64 gen(seed);
         ScratchDir whole(kRandomProjectDirs);
         writeRandomProject(seed);
