@@ -77,25 +77,25 @@ TEST(PowLanes, Pow4MatchesStdPowOnEveryKindOfLane) {
     if (!vectorPowAvailable()) return;
     inputs.insert(inputs.end(), kPowHardCases, kPowHardCases + kPowHardCaseCount);
     while (inputs.size() % 8 != 0) inputs.push_back({2.0, 0.5});
-    const SlopeLaneConstants constants[2] = {};
+    const SlopeLaneConstants constants = {};
     for (const int width : {4, 8}) {
         if (width == 8 && !cpuHasAvx512()) continue;
         int kernelMismatches = 0;
         for (std::size_t n = 0; n < inputs.size(); n += static_cast<std::size_t>(width)) {
-            SlopeLanes pair[2] = {};
+            SlopeLanes lanes = {};
             for (int l = 0; l < width; ++l) {
-                pair[l / 4].x[l % 4] = inputs[n + static_cast<std::size_t>(l)].x;
-                pair[l / 4].y[l % 4] = inputs[n + static_cast<std::size_t>(l)].y;
-                pair[l / 4].state[l % 4] = kLanePower;
+                lanes.x[l] = inputs[n + static_cast<std::size_t>(l)].x;
+                lanes.y[l] = inputs[n + static_cast<std::size_t>(l)].y;
+                lanes.state[l] = kLanePower;
             }
             if (width == 8) {
-                runSlopeLanePair(pair, constants);
+                runSlopeLanes8(lanes, constants);
             } else {
-                runSlopeLanes(pair[0], constants[0], true);
+                runSlopeLanes(lanes, constants, true);
             }
             for (int l = 0; l < width; ++l) {
                 const PowInput& in = inputs[n + static_cast<std::size_t>(l)];
-                if (bitsOf(pair[l / 4].value[l % 4]) != bitsOf(std::pow(in.x, in.y)) && ++kernelMismatches <= 5)
+                if (bitsOf(lanes.value[l]) != bitsOf(std::pow(in.x, in.y)) && ++kernelMismatches <= 5)
                     ADD_FAILURE() << width << " lanes: pow(" << std::hexfloat << in.x << ", " << in.y << ")";
             }
         }

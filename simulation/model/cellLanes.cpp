@@ -24,10 +24,9 @@ enum Phase : uint8_t {
 // Lane g waits in the slope lanes for pow(x, y), then goes on at `then`.
 void askPower(CellLanes& lanes, int g, double x, double y, Phase then) {
     EventLane& lane = lanes.lane[g];
-    SlopeLanes& slope = lanes.slope[g / 4];
-    slope.x[g % 4] = x;
-    slope.y[g % 4] = y;
-    slope.state[g % 4] = kLanePower;
+    lanes.slope.x[g] = x;
+    lanes.slope.y[g] = y;
+    lanes.slope.state[g] = kLanePower;
     lane.phase = then;
     lane.waiting = true;
 }
@@ -147,8 +146,8 @@ bool iterateChannel(CellLanes& lanes, int g) {
 // Returns true if the event stops there.
 bool retireSlopeNode(CellLanes& lanes, int g) {
     EventLane& lane = lanes.lane[g];
-    SlopeLanes& slope = lanes.slope[g / 4];
-    const int l = g % 4;
+    SlopeLanes& slope = lanes.slope;
+    const int l = g;
     std::string& log = *lane.event.log;
     for (int64_t k = 0; k < slope.newtonMessages[l]; ++k) log += kNewtonLimitMessage;
     if (slope.state[l] == kLaneFinishedAtLimit) log += kSlopeLimitMessage;
@@ -168,8 +167,8 @@ bool retireSlopeNode(CellLanes& lanes, int g) {
 bool takeResult(CellLanes& lanes, int g) {
     EventLane& lane = lanes.lane[g];
     Cell& cell = *lane.event.cell;
-    SlopeLanes& slope = lanes.slope[g / 4];
-    const int l = g % 4;
+    SlopeLanes& slope = lanes.slope;
+    const int l = g;
     lane.waiting = false;
     if (lane.phase == kSlopeIterate) {
         const bool stops = retireSlopeNode(lanes, g);
@@ -240,7 +239,7 @@ bool advance(CellLanes& lanes, int g) {
             const SlopeNodeStart start = startSlopeNode(cell, lane.k, lane.layer, cell.slopeQNew[here - 1],
                                                         cell.slopeQ[here - 1], oldHere, lane.r);
             if (start.needsPower) {
-                enterSlopeLane(lanes.slope[g / 4], g % 4, start, oldHere);
+                enterSlopeLane(lanes.slope, g, start, oldHere);
                 lane.phase = kSlopeIterate;
                 lane.waiting = true;
                 return false;
@@ -260,7 +259,7 @@ bool advance(CellLanes& lanes, int g) {
 // Lane g's event has ended: the lane is free, the event goes to `ended`.
 void release(CellLanes& lanes, int g, std::vector<LaneEvent>& ended) {
     lanes.lane[g].busy = false;
-    lanes.slope[g / 4].state[g % 4] = kLaneEmpty;
+    lanes.slope.state[g] = kLaneEmpty;
     ended.push_back(lanes.lane[g].event);
 }
 
@@ -274,14 +273,14 @@ bool eightEventLanes() {
 CellLanes makeCellLanes(const ModelParams& params, int width) {
     CellLanes lanes;
     lanes.params = &params;
-    lanes.groups = width > 4 && eightEventLanes() ? 2 : 1;
+    lanes.width = width > 4 && eightEventLanes() ? 8 : 4;
     lanes.tenMinutes = 600 % params.stepSeconds == 0 ? 600 / params.stepSeconds : 0;
     return lanes;
 }
 
 int busyLanes(const CellLanes& lanes) {
     int busy = 0;
-    for (int g = 0; g < 4 * lanes.groups; ++g) busy += lanes.lane[g].busy;
+    for (int g = 0; g < lanes.width; ++g) busy += lanes.lane[g].busy;
     return busy;
 }
 
@@ -290,14 +289,14 @@ void handOverAll(CellLanes& lanes) {
 }
 
 bool hasFreeLane(const CellLanes& lanes) {
-    for (int g = 0; g < 4 * lanes.groups; ++g) {
+    for (int g = 0; g < lanes.width; ++g) {
         if (!lanes.lane[g].busy) return true;
     }
     return false;
 }
 
 bool isEmpty(const CellLanes& lanes) {
-    for (int g = 0; g < 4 * lanes.groups; ++g) {
+    for (int g = 0; g < lanes.width; ++g) {
         if (lanes.lane[g].busy) return false;
     }
     return true;
@@ -320,14 +319,14 @@ void addEvent(CellLanes& lanes, const LaneEvent& event) {
     lane.n = cell.spaceSteps;
     lane.k = waveConstants(cell);
     lane.layer = slopeLayerTerms(cell, lane.k);
-    setSlopeLaneConstants(lanes.constants[g / 4], g % 4, cell, lane.k);
-    lanes.slope[g / 4].state[g % 4] = kLaneEmpty;
+    setSlopeLaneConstants(lanes.constants, g, cell, lane.k);
+    lanes.slope.state[g] = kLaneEmpty;
 }
 
 void runLanes(CellLanes& lanes, std::vector<LaneEvent>& ended) {
     for (;;) {
         bool any = false, endedHere = false;
-        for (int g = 0; g < 4 * lanes.groups; ++g) {
+        for (int g = 0; g < lanes.width; ++g) {
             if (!lanes.lane[g].busy) continue;
             if (advance(lanes, g)) {
                 release(lanes, g, ended);
@@ -338,9 +337,9 @@ void runLanes(CellLanes& lanes, std::vector<LaneEvent>& ended) {
         }
         if (endedHere || !any) return;
         // Every busy lane now waits in the slope lanes: one power each, and on.
-        const int done = lanes.groups == 2 ? runSlopeLanePair(lanes.slope, lanes.constants)
-                                           : runSlopeLanes(lanes.slope[0], lanes.constants[0], true);
-        for (int g = 0; g < 4 * lanes.groups; ++g) {
+        const int done = lanes.width == 8 ? runSlopeLanes8(lanes.slope, lanes.constants)
+                                           : runSlopeLanes(lanes.slope, lanes.constants, true);
+        for (int g = 0; g < lanes.width; ++g) {
             if ((done >> g & 1) == 0 || !lanes.lane[g].busy) continue;
             if (takeResult(lanes, g)) {
                 release(lanes, g, ended);

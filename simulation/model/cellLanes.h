@@ -14,9 +14,9 @@
 // EventStop are those runCellEventByStep gives it, whichever events share the
 // lanes and whenever they join.
 //
-// Four lanes, or eight on processors with AVX-512 (two groups of four in one
-// register). Requires vectorPowAvailable() (powLanes.h), and slope or channel
-// cells with spaceSteps >= 1; no hour capture.
+// Four lanes, or eight on processors with AVX-512 (one register). Requires
+// vectorPowAvailable() (powLanes.h), and slope or channel cells with
+// spaceSteps >= 1; no hour capture.
 
 #include "cellEvent.h"
 #include "slopeLanes.h"
@@ -64,10 +64,10 @@ struct EventLane {
 struct CellLanes {
     const ModelParams* params = nullptr;
     int tenMinutes = 0;
-    int groups = 1;  // of four lanes: 1, or 2 with AVX-512
+    int width = 4;  // lanes in use: 4, or 8 with AVX-512
     EventLane lane[kEventLanes];
-    SlopeLanes slope[kEventLanes / 4]{};
-    SlopeLaneConstants constants[kEventLanes / 4]{};
+    SlopeLanes slope{};  // lane g of the events in lane g
+    SlopeLaneConstants constants{};
 };
 
 // Whether eight lanes run here (cpuHasAvx512(), and the vector power).

@@ -39,22 +39,30 @@ enum SlopeLaneState : int64_t {
     kLaneFailed,           // a value left the finite numbers
 };
 
+// Lanes per record: runSlopeLanes works lanes 0-3 (one AVX2 register),
+// runSlopeLanes8 all eight (one AVX-512 register), each field loaded whole.
+inline constexpr int kSlopeLaneSlots = 8;
+
 // The values of each lane's cell that the node iteration reads (names as in
 // Cell and WaveConstants): the lanes may hold nodes of different cells.
-struct alignas(32) SlopeLaneConstants {
-    double vcdc[4], qsat[4], va[4], dm[4], da[4], beta[4], vaDm[4], invBeta[4], betaMinus1[4], invM[4], mMinus1[4];
-    double alpha[4], m[4], tolerance[4], theta[4], dt[4], dx[4], w[4];
+struct alignas(64) SlopeLaneConstants {
+    double vcdc[kSlopeLaneSlots], qsat[kSlopeLaneSlots], va[kSlopeLaneSlots], dm[kSlopeLaneSlots],
+        da[kSlopeLaneSlots], beta[kSlopeLaneSlots], vaDm[kSlopeLaneSlots], invBeta[kSlopeLaneSlots],
+        betaMinus1[kSlopeLaneSlots], invM[kSlopeLaneSlots], mMinus1[kSlopeLaneSlots];
+    double alpha[kSlopeLaneSlots], m[kSlopeLaneSlots], tolerance[kSlopeLaneSlots], theta[kSlopeLaneSlots],
+        dt[kSlopeLaneSlots], dx[kSlopeLaneSlots], w[kSlopeLaneSlots];
 };
 
-struct alignas(32) SlopeLanes {
-    double q[4], c[4], h[4], p[4], qc[4], value[4], x[4], y[4];
+struct alignas(64) SlopeLanes {
+    double q[kSlopeLaneSlots], c[kSlopeLaneSlots], h[kSlopeLaneSlots], p[kSlopeLaneSlots], qc[kSlopeLaneSlots],
+        value[kSlopeLaneSlots], x[kSlopeLaneSlots], y[kSlopeLaneSlots];
     // Terms of weightedUpdate that do not change while the node iterates,
     // each computed as the scheme computes it: dt / dx * newUp + dt * r, and
     // (oldHere - oldUp) / dx - r.
-    double inflowTerm[4], gradientTerm[4], oldHere[4];
-    int64_t state[4];
-    int64_t count[4], newton[4];
-    int64_t newtonMessages[4];  // Newton iterations that ran out in this node ("jcount" messages)
+    double inflowTerm[kSlopeLaneSlots], gradientTerm[kSlopeLaneSlots], oldHere[kSlopeLaneSlots];
+    int64_t state[kSlopeLaneSlots];
+    int64_t count[kSlopeLaneSlots], newton[kSlopeLaneSlots];
+    int64_t newtonMessages[kSlopeLaneSlots];  // Newton iterations that ran out in this node ("jcount" messages)
 };
 
 // Works every lane in a kLaneCelerity..kLaneSurfaceDone state until it waits
@@ -62,10 +70,9 @@ struct alignas(32) SlopeLanes {
 // power of every waiting lane (one pow4) and works the lanes on again.
 // Returns the lanes (bit l for lane l) that have finished or failed.
 int runSlopeLanes(SlopeLanes& lanes, const SlopeLaneConstants& k, bool takePowers);
-// runSlopeLanes(.., true) for two groups of lanes in the eight lanes of
-// AVX-512 registers: bits 0-3 are pair[0]'s lanes, 4-7 pair[1]'s. Requires
-// cpuHasAvx512() (powLanes.h).
-int runSlopeLanePair(SlopeLanes* pair, const SlopeLaneConstants* constants);
+// runSlopeLanes(.., true) on all eight lanes, in AVX-512 registers (bit l
+// for lane l). Requires cpuHasAvx512() (powLanes.h).
+int runSlopeLanes8(SlopeLanes& lanes, const SlopeLaneConstants& k);
 
 // Lane `lane` takes the values of `cell`.
 void setSlopeLaneConstants(SlopeLaneConstants& lanes, int lane, const Cell& cell, const WaveConstants& k);

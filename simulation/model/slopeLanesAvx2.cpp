@@ -29,17 +29,10 @@ struct I {
 __m256d d(const M& m) { return _mm256_castsi256_pd(m.v); }
 V splat(V*, double value) { return V{_mm256_set1_pd(value)}; }
 I splatInt(int64_t value) { return I{_mm256_set1_epi64x(value)}; }
-V load(V*, SlopeLanes* const* groups, double (SlopeLanes::*f)[4]) { return V{_mm256_load_pd(groups[0]->*f)}; }
-V load(V*, const SlopeLaneConstants* const* k, const double (SlopeLaneConstants::*f)[4]) {
-    return V{_mm256_load_pd(k[0]->*f)};
-}
-I load(I*, SlopeLanes* const* groups, int64_t (SlopeLanes::*f)[4]) {
-    return I{_mm256_load_si256(reinterpret_cast<const __m256i*>(groups[0]->*f))};
-}
-void store(SlopeLanes* const* groups, double (SlopeLanes::*f)[4], const V& a) { _mm256_store_pd(groups[0]->*f, a.v); }
-void store(SlopeLanes* const* groups, int64_t (SlopeLanes::*f)[4], const I& a) {
-    _mm256_store_si256(reinterpret_cast<__m256i*>(groups[0]->*f), a.v);
-}
+V load(V*, const double* lanes) { return V{_mm256_load_pd(lanes)}; }
+I load(I*, const int64_t* lanes) { return I{_mm256_load_si256(reinterpret_cast<const __m256i*>(lanes))}; }
+void store(double* lanes, const V& a) { _mm256_store_pd(lanes, a.v); }
+void store(int64_t* lanes, const I& a) { _mm256_store_si256(reinterpret_cast<__m256i*>(lanes), a.v); }
 
 V add(const V& a, const V& b) { return V{_mm256_add_pd(a.v, b.v)}; }
 V sub(const V& a, const V& b) { return V{_mm256_sub_pd(a.v, b.v)}; }
@@ -75,8 +68,6 @@ V powers(const V& x, const V& y) { return V{powKernel::powLanes(x.v, y.v)}; }
 
 // The power function inline, so that the lanes' values stay in registers.
 __attribute__((flatten)) int runSlopeLanes(SlopeLanes& lanes, const SlopeLaneConstants& k, bool takePowers) {
-    SlopeLanes* const groups[1] = {&lanes};
-    const SlopeLaneConstants* const constants[1] = {&k};
-    return runSlopeWork<lanes4::V, lanes4::M, lanes4::I>(groups, constants, takePowers);
+    return runSlopeWork<lanes4::V, lanes4::M, lanes4::I>(lanes, k, takePowers);
 }
 #endif

@@ -1,6 +1,6 @@
-// The slope node iteration on eight AVX-512 lanes (slopeLanesWork.h): two
-// groups of SlopeLanes side by side in one register each, their powers taken
-// four lanes at a time by the AVX2 power function. This file is compiled with
+// The slope node iteration on eight AVX-512 lanes (slopeLanesWork.h): each
+// field of SlopeLanes in one register, the powers taken four lanes at a time
+// by the AVX2 power function. This file is compiled with
 // -mavx512f -mavx2 -mfma, and -ffp-contract=off like every other: the model's
 // own arithmetic uses separate multiplies and adds only.
 
@@ -8,7 +8,7 @@
 
 #if !(defined(__AVX512F__) && defined(__AVX2__) && defined(__FMA__))
 // Without these instructions the pair is never used (see cpuHasAvx512).
-int runSlopeLanePair(SlopeLanes*, const SlopeLaneConstants*) { return 0; }
+int runSlopeLanes8(SlopeLanes&, const SlopeLaneConstants&) { return 0; }
 #else
 #include "powLanesKernel.h"
 #include "slopeLanesWork.h"
@@ -35,25 +35,10 @@ struct I {
 V splat(V*, double value) { return V{_mm512_set1_pd(value)}; }
 __m512i splatInt(int64_t value) { return _mm512_set1_epi64(value); }
 __m512d join(__m256d low, __m256d high) { return _mm512_insertf64x4(_mm512_castpd256_pd512(low), high, 1); }
-V load(V*, SlopeLanes* const* groups, double (SlopeLanes::*f)[4]) {
-    return V{join(_mm256_load_pd(groups[0]->*f), _mm256_load_pd(groups[1]->*f))};
-}
-V load(V*, const SlopeLaneConstants* const* k, const double (SlopeLaneConstants::*f)[4]) {
-    return V{join(_mm256_load_pd(k[0]->*f), _mm256_load_pd(k[1]->*f))};
-}
-I load(I*, SlopeLanes* const* groups, int64_t (SlopeLanes::*f)[4]) {
-    const __m256i low = _mm256_load_si256(reinterpret_cast<const __m256i*>(groups[0]->*f));
-    const __m256i high = _mm256_load_si256(reinterpret_cast<const __m256i*>(groups[1]->*f));
-    return I{_mm512_inserti64x4(_mm512_castsi256_si512(low), high, 1)};
-}
-void store(SlopeLanes* const* groups, double (SlopeLanes::*f)[4], const V& a) {
-    _mm256_store_pd(groups[0]->*f, _mm512_castpd512_pd256(a.v));
-    _mm256_store_pd(groups[1]->*f, _mm512_extractf64x4_pd(a.v, 1));
-}
-void store(SlopeLanes* const* groups, int64_t (SlopeLanes::*f)[4], const I& a) {
-    _mm256_store_si256(reinterpret_cast<__m256i*>(groups[0]->*f), _mm512_castsi512_si256(a.v));
-    _mm256_store_si256(reinterpret_cast<__m256i*>(groups[1]->*f), _mm512_extracti64x4_epi64(a.v, 1));
-}
+V load(V*, const double* lanes) { return V{_mm512_load_pd(lanes)}; }
+I load(I*, const int64_t* lanes) { return I{_mm512_load_si512(lanes)}; }
+void store(double* lanes, const V& a) { _mm512_store_pd(lanes, a.v); }
+void store(int64_t* lanes, const I& a) { _mm512_store_si512(lanes, a.v); }
 
 V add(const V& a, const V& b) { return V{_mm512_add_pd(a.v, b.v)}; }
 V sub(const V& a, const V& b) { return V{_mm512_sub_pd(a.v, b.v)}; }
@@ -92,9 +77,7 @@ V powers(const V& x, const V& y) {
 }  // namespace lanes8
 
 // The power function inline, so that the lanes' values stay in registers.
-__attribute__((flatten)) int runSlopeLanePair(SlopeLanes* pair, const SlopeLaneConstants* constants) {
-    SlopeLanes* const groups[2] = {&pair[0], &pair[1]};
-    const SlopeLaneConstants* const k[2] = {&constants[0], &constants[1]};
-    return runSlopeWork<lanes8::V, lanes8::M, lanes8::I>(groups, k, true);
+__attribute__((flatten)) int runSlopeLanes8(SlopeLanes& lanes, const SlopeLaneConstants& k) {
+    return runSlopeWork<lanes8::V, lanes8::M, lanes8::I>(lanes, k, true);
 }
 #endif

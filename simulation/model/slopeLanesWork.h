@@ -5,7 +5,7 @@
 // operations below find their functions by argument: arithmetic lane by lane
 // (add, sub, mul, div, abs), comparisons to masks, pick(a, b, m) = m ? b : a,
 // powers (the library's pow, lane by lane) and the loads and stores of the
-// lanes' records. Every lane does exactly the arithmetic of solveSlope,
+// lanes' fields (the first lanes of each, as many as V holds). Every lane does exactly the arithmetic of solveSlope,
 // slopeCelerity and weightedUpdate, in their order: separate multiplies and
 // adds only (the including files are compiled with -ffp-contract=off).
 //
@@ -19,13 +19,13 @@
 
 template <class V, class M, class I>
 struct SlopeWork {
-    SlopeLanes* const* groups;
-    const SlopeLaneConstants* const* k;
+    SlopeLanes* const lanes;
+    const SlopeLaneConstants* const k;
     V q, c, h, p, qc, value, x, y, inflowTerm, gradientTerm, oldHere;
     I s, count, newton, newtonMessages;
 
-    SlopeWork(SlopeLanes* const* lanes, const SlopeLaneConstants* const* constants)
-        : groups(lanes), k(constants), q(field(&SlopeLanes::q)), c(field(&SlopeLanes::c)), h(field(&SlopeLanes::h)),
+    SlopeWork(SlopeLanes* slope, const SlopeLaneConstants* constants)
+        : lanes(slope), k(constants), q(field(&SlopeLanes::q)), c(field(&SlopeLanes::c)), h(field(&SlopeLanes::h)),
           p(field(&SlopeLanes::p)), qc(field(&SlopeLanes::qc)), value(field(&SlopeLanes::value)),
           x(field(&SlopeLanes::x)), y(field(&SlopeLanes::y)), inflowTerm(field(&SlopeLanes::inflowTerm)),
           gradientTerm(field(&SlopeLanes::gradientTerm)), oldHere(field(&SlopeLanes::oldHere)),
@@ -33,10 +33,12 @@ struct SlopeWork {
           newtonMessages(field(&SlopeLanes::newtonMessages)) {}
 
     static V all(double value) { return splat(static_cast<V*>(nullptr), value); }
-    V field(double (SlopeLanes::*f)[4]) const { return load(static_cast<V*>(nullptr), groups, f); }
-    I field(int64_t (SlopeLanes::*f)[4]) const { return load(static_cast<I*>(nullptr), groups, f); }
+    V field(double (SlopeLanes::*f)[kSlopeLaneSlots]) const { return load(static_cast<V*>(nullptr), lanes->*f); }
+    I field(int64_t (SlopeLanes::*f)[kSlopeLaneSlots]) const { return load(static_cast<I*>(nullptr), lanes->*f); }
     // Each lane's cell constant, loaded where it is used (few registers stay free).
-    V constant(const double (SlopeLaneConstants::*f)[4]) const { return load(static_cast<V*>(nullptr), k, f); }
+    V constant(const double (SlopeLaneConstants::*f)[kSlopeLaneSlots]) const {
+        return load(static_cast<V*>(nullptr), k->*f);
+    }
     V vcdc() const { return constant(&SlopeLaneConstants::vcdc); }
     V qsat() const { return constant(&SlopeLaneConstants::qsat); }
     V va() const { return constant(&SlopeLaneConstants::va); }
@@ -57,18 +59,18 @@ struct SlopeWork {
     V w() const { return constant(&SlopeLaneConstants::w); }
 
     void storeAll() const {
-        store(groups, &SlopeLanes::q, q);
-        store(groups, &SlopeLanes::c, c);
-        store(groups, &SlopeLanes::h, h);
-        store(groups, &SlopeLanes::p, p);
-        store(groups, &SlopeLanes::qc, qc);
-        store(groups, &SlopeLanes::value, value);
-        store(groups, &SlopeLanes::x, x);
-        store(groups, &SlopeLanes::y, y);
-        store(groups, &SlopeLanes::state, s);
-        store(groups, &SlopeLanes::count, count);
-        store(groups, &SlopeLanes::newton, newton);
-        store(groups, &SlopeLanes::newtonMessages, newtonMessages);
+        store(lanes->q, q);
+        store(lanes->c, c);
+        store(lanes->h, h);
+        store(lanes->p, p);
+        store(lanes->qc, qc);
+        store(lanes->value, value);
+        store(lanes->x, x);
+        store(lanes->y, y);
+        store(lanes->state, s);
+        store(lanes->count, count);
+        store(lanes->newton, newton);
+        store(lanes->newtonMessages, newtonMessages);
     }
 
     // alpha * p * (h - da) + (h - dm) * va + vcdc, the slope's q at depth h.
@@ -222,11 +224,11 @@ struct SlopeWork {
     }
 };
 
-// runSlopeLanes on the groups of lanes that V spans: the lanes that have
-// finished or failed, as bits.
+// runSlopeLanes on the lanes that V spans: the lanes that have finished or
+// failed, as bits.
 template <class V, class M, class I>
-int runSlopeWork(SlopeLanes* const* groups, const SlopeLaneConstants* const* constants, bool takePowers) {
-    SlopeWork<V, M, I> work(groups, constants);
+int runSlopeWork(SlopeLanes& lanes, const SlopeLaneConstants& constants, bool takePowers) {
+    SlopeWork<V, M, I> work(&lanes, &constants);
     if (takePowers) {
         // Nodes just put into lanes first come up to their first power.
         work.settle();
