@@ -146,14 +146,13 @@ bool iterateChannel(CellLanes& lanes, int g) {
 // Returns true if the event stops there.
 bool retireSlopeNode(CellLanes& lanes, int g) {
     EventLane& lane = lanes.lane[g];
-    SlopeLanes& slope = lanes.slope;
-    const int l = g;
+    const SlopeLanes& slope = lanes.slope;
     std::string& log = *lane.event.log;
-    for (int64_t k = 0; k < slope.newtonMessages[l]; ++k) log += kNewtonLimitMessage;
-    if (slope.state[l] == kLaneFinishedAtLimit) log += kSlopeLimitMessage;
-    const double value = slope.value[l];
+    for (int64_t k = 0; k < slope.newtonMessages[g]; ++k) log += kNewtonLimitMessage;
+    if (slope.state[g] == kLaneFinishedAtLimit) log += kSlopeLimitMessage;
+    const double value = slope.value[g];
     lane.event.cell->slopeQNew[static_cast<std::size_t>(lane.j)] = value;
-    if (slope.state[l] == kLaneFailed || !std::isfinite(value)) {
+    if (slope.state[g] == kLaneFailed || !std::isfinite(value)) {
         fail(lane);
         return true;
     }
@@ -168,15 +167,14 @@ bool takeResult(CellLanes& lanes, int g) {
     EventLane& lane = lanes.lane[g];
     Cell& cell = *lane.event.cell;
     SlopeLanes& slope = lanes.slope;
-    const int l = g;
     lane.waiting = false;
     if (lane.phase == kSlopeIterate) {
         const bool stops = retireSlopeNode(lanes, g);
-        slope.state[l] = kLaneEmpty;
+        slope.state[g] = kLaneEmpty;
         return stops;
     }
-    slope.state[l] = kLaneEmpty;
-    const double result = slope.value[l];
+    slope.state[g] = kLaneEmpty;
+    const double result = slope.value[g];
     const double m = cell.kinExponent;
     switch (lane.phase) {
         case kHeadArea:
@@ -239,7 +237,7 @@ bool advance(CellLanes& lanes, int g) {
             const SlopeNodeStart start = startSlopeNode(cell, lane.k, lane.layer, cell.slopeQNew[here - 1],
                                                         cell.slopeQ[here - 1], oldHere, lane.r);
             if (start.needsPower) {
-                enterSlopeLane(lanes.slope, g, start, oldHere);
+                enterSlopeLane(lanes.slope, lanes.constants, g, start, oldHere);
                 lane.phase = kSlopeIterate;
                 lane.waiting = true;
                 return false;

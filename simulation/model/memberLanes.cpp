@@ -44,7 +44,7 @@ bool startNode(const Members& m, int g, int j, double r, SlopeLanes& lanes) {
     const SlopeNodeStart start =
         startSlopeNode(cell, m.k, m.layer, cell.slopeQNew[here - 1], cell.slopeQ[here - 1], oldHere, r);
     if (start.needsPower) {
-        enterSlopeLane(lanes, g, start, oldHere);
+        enterSlopeLane(lanes, m.slope, g, start, oldHere);
         return false;
     }
     cell.slopeQNew[here] = start.value;

@@ -398,7 +398,7 @@ void Wavefront::startSlope(int lane, int position) {
     node.waitsForLane = false;
     --waitingForLane_;
     slopePosition_[lane] = position;
-    enterSlopeLane(slopeLanes_, lane, node.slopeStart, node.oldHere);
+    enterSlopeLane(slopeLanes_, slopeConstants_, lane, node.slopeStart, node.oldHere);
 }
 
 // A lane's node has finished its step (or failed): its messages, its value.

@@ -75,13 +75,26 @@ SlopeNodeStart startSlopeNode(const Cell& cell, const WaveConstants& k, const Sl
     }
 }
 
-void enterSlopeLane(SlopeLanes& lanes, int lane, const SlopeNodeStart& start, double oldHere) {
+void enterSlopeLane(SlopeLanes& lanes, const SlopeLaneConstants& k, int lane, const SlopeNodeStart& start,
+                    double oldHere) {
+    const double q = start.estimate;
     lanes.inflowTerm[lane] = start.inflowTerm;
     lanes.gradientTerm[lane] = start.gradientTerm;
     lanes.oldHere[lane] = oldHere;
-    lanes.q[lane] = start.estimate;
+    lanes.q[lane] = q;
     lanes.count[lane] = start.count;
     lanes.newton[lane] = 0;
     lanes.newtonMessages[lane] = 0;
-    lanes.state[lane] = kLaneCelerity;
+    // The celerity step of the lanes at q, whose regime needs a power here
+    // (capillary, or surface, where a NaN estimate also goes): its first
+    // power's arguments, computed as the lanes compute them.
+    if (k.vcdc[lane] > q) {
+        lanes.x[lane] = q * k.beta[lane] / k.vaDm[lane];
+        lanes.y[lane] = k.invBeta[lane];
+        lanes.state[lane] = kLaneCapillaryDepth;
+    } else {
+        lanes.x[lane] = (q - k.qsat[lane]) / k.alpha[lane];
+        lanes.y[lane] = k.invM[lane];
+        lanes.state[lane] = kLaneSurfaceDepth;
+    }
 }

@@ -8,8 +8,8 @@
 //
 // The caller (nodeWavefront.cpp) works a node's steps in plain code while its
 // celerity needs no power; at its first power it puts the node into a free lane
-// (kLaneCelerity, with q, count, oldHere and the node's two fixed terms of the
-// scheme set) and calls
+// (enterSlopeLane: waiting for that power, with q, count, oldHere and the
+// node's two fixed terms of the scheme set) and calls
 // runSlopeLanes, which takes the powers the lanes wait for and works every
 // lane up to its next power, or to its end. A lane may also wait for a power
 // of the caller's own (kLanePower, x and y set), taken with the others.
@@ -102,6 +102,7 @@ struct SlopeNodeStart {
 SlopeNodeStart startSlopeNode(const Cell& cell, const WaveConstants& k, const SlopeLayerTerms& layer, double newUp,
                               double oldUp, double oldHere, double r);
 
-// Puts a node that needs a power into lane `lane` (empty), at the celerity of
-// its estimate.
-void enterSlopeLane(SlopeLanes& lanes, int lane, const SlopeNodeStart& start, double oldHere);
+// Puts a node that needs a power into lane `lane` (empty; k holds the lane's
+// cell), waiting for the first power of the celerity at its estimate.
+void enterSlopeLane(SlopeLanes& lanes, const SlopeLaneConstants& k, int lane, const SlopeNodeStart& start,
+                    double oldHere);
