@@ -9,6 +9,7 @@
 #include "testProject.h"
 
 #include <algorithm>
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
@@ -271,4 +272,13 @@ inline std::vector<uint64_t> differentialSeeds(uint64_t count) {
     std::vector<uint64_t> seeds;
     for (uint64_t k = 0; k < count; ++k) seeds.push_back(base + k);
     return seeds;
+}
+
+// Whether a differential test that started at `start` and has taken `taken`
+// seeds should stop taking more: once it has taken `atLeast` and run for 30
+// seconds, as a run may draw several slow projects. Never under the
+// sanitizers, whose seeds are few and chosen.
+inline bool seedTimeUp(std::chrono::steady_clock::time_point start, std::size_t taken, std::size_t atLeast = 3) {
+    if (std::getenv("FLOOD_SANITIZER_BUILD") != nullptr || taken < atLeast) return false;
+    return std::chrono::steady_clock::now() - start > std::chrono::seconds(30);
 }
