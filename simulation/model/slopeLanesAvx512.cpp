@@ -7,7 +7,7 @@
 #include "slopeLanes.h"
 
 #if !(defined(__AVX512F__) && defined(__AVX2__) && defined(__FMA__))
-// Without these instructions the pair is never used (see cpuHasAvx512).
+// Without these instructions the eight lanes are never used (see cpuHasAvx512).
 int runSlopeLanes8(SlopeLanes&, const SlopeLaneConstants&) { return 0; }
 #else
 #include "powLanesKernel.h"

@@ -5,9 +5,10 @@
 // operations below find their functions by argument: arithmetic lane by lane
 // (add, sub, mul, div, abs), comparisons to masks, pick(a, b, m) = m ? b : a,
 // powers (the library's pow, lane by lane) and the loads and stores of the
-// lanes' fields (the first lanes of each, as many as V holds). Every lane does exactly the arithmetic of solveSlope,
-// slopeCelerity and weightedUpdate, in their order: separate multiplies and
-// adds only (the including files are compiled with -ffp-contract=off).
+// lanes' fields (the first lanes of each, as many as V holds). Every lane does
+// exactly the arithmetic of solveSlope, slopeCelerity and weightedUpdate, in
+// their order: separate multiplies and adds only (the including files are
+// compiled with -ffp-contract=off).
 //
 // Include only from files compiled with the vector flags.
 
@@ -230,7 +231,8 @@ template <class V, class M, class I>
 int runSlopeWork(SlopeLanes& lanes, const SlopeLaneConstants& constants, bool takePowers) {
     SlopeWork<V, M, I> work(&lanes, &constants);
     if (takePowers) {
-        // Nodes just put into lanes first come up to their first power.
+        // Lanes between two sub-steps first come up to their power
+        // (enterSlopeLane leaves a new node waiting for its first one).
         work.settle();
         work.takePowers();
     }
