@@ -91,7 +91,7 @@ TEST(PowLanes, Pow4MatchesStdPowOnEveryKindOfLane) {
             if (width == 8) {
                 runSlopeLanes8(lanes, constants);
             } else {
-                runSlopeLanes(lanes, constants, true);
+                runSlopeLanes(lanes, constants);
             }
             for (int l = 0; l < width; ++l) {
                 const PowInput& in = inputs[n + static_cast<std::size_t>(l)];

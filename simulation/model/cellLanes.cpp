@@ -73,7 +73,8 @@ bool store(EventLane& lane, double value) {
 bool endSlope(CellLanes& lanes, int g) {
     EventLane& lane = lanes.lane[g];
     Cell& cell = *lane.event.cell;
-    for (int j = 0; j <= lane.n; ++j) cell.slopeQ[static_cast<std::size_t>(j)] = cell.slopeQNew[static_cast<std::size_t>(j)];
+    for (int j = 0; j <= lane.n; ++j)
+        cell.slopeQ[static_cast<std::size_t>(j)] = cell.slopeQNew[static_cast<std::size_t>(j)];
     const double out = cell.slopeQNew[static_cast<std::size_t>(lane.n)];
     if (!lane.channel) return !store(lane, out) || endStep(lanes, lane);
     // Slope outflow per unit slope area, times the cell area, over the channel length.
@@ -336,7 +337,7 @@ void runLanes(CellLanes& lanes, std::vector<LaneEvent>& ended) {
         if (endedHere || !any) return;
         // Every busy lane now waits in the slope lanes: one power each, and on.
         const int done = lanes.width == 8 ? runSlopeLanes8(lanes.slope, lanes.constants)
-                                           : runSlopeLanes(lanes.slope, lanes.constants, true);
+                                          : runSlopeLanes(lanes.slope, lanes.constants);
         for (int g = 0; g < lanes.width; ++g) {
             if ((done >> g & 1) == 0 || !lanes.lane[g].busy) continue;
             if (takeResult(lanes, g)) {

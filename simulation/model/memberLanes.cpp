@@ -76,7 +76,7 @@ void sweepSlope(Members& m, const double* qUp, const double* r, double* out) {
         }
         // Each call brings the lanes up to their next power, takes it and goes on.
         while (held != 0) {
-            const int done = runSlopeLanes(lanes, m.slope, true) & held;
+            const int done = runSlopeLanes(lanes, m.slope) & held;
             for (int g = 0; g < kMemberLanes; ++g) {
                 if ((done >> g & 1) == 0) continue;
                 std::string& log = m.log(g);

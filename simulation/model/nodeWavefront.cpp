@@ -66,7 +66,8 @@ class Wavefront {
 public:
     Wavefront(Cell& cell, const UpstreamSeries& upstream, const RainGrid& rain, const ModelParams& params,
               const HourCapture& capture, int64_t firstStep)
-        : firstStep_(firstStep), cell_(cell), k_(waveConstants(cell)), params_(params), capture_(capture), channel_(cell.kind == kChannelCell),
+        : firstStep_(firstStep), cell_(cell), k_(waveConstants(cell)), params_(params), capture_(capture),
+          channel_(cell.kind == kChannelCell),
           n_(cell.spaceSteps), last_(channel_ ? 2 * n_ + 1 : n_),
           steps_(static_cast<int64_t>(seriesLength(params.days, params.stepsPerHour))),
           tenMinutes_(600 % params.stepSeconds == 0 ? 600 / params.stepSeconds : 0) {
@@ -96,7 +97,7 @@ private:
     void startSlope(int lane, int position);
     void retireSlope(int lane);
     void fillSlopeLanes();
-    void runSlopeLanes(bool takePowers);
+    void runSlopeLanes();
     void finish(Lane& lane);
     void fail(Lane& lane);
     void ask(Lane& lane, Wait wait, double x, double y);
@@ -451,12 +452,12 @@ void Wavefront::fillSlopeLanes() {
     }
 }
 
-// Works the slope nodes in the lanes on through one power (if they wait for
-// one), hands finished nodes over and puts new ones into the free lanes;
-// those come up to their first power at the next call.
-void Wavefront::runSlopeLanes(bool takePowers) {
+// Works the slope nodes in the lanes on through one power, hands finished
+// nodes over and puts new ones into the free lanes, where they wait for their
+// first power until the next call.
+void Wavefront::runSlopeLanes() {
     if (slopePosition_[0] != 0 || slopePosition_[1] != 0 || slopePosition_[2] != 0 || slopePosition_[3] != 0) {
-        const int done = ::runSlopeLanes(slopeLanes_, slopeConstants_, takePowers);
+        const int done = ::runSlopeLanes(slopeLanes_, slopeConstants_);
         for (int lane = 0; lane < 4; ++lane) {
             if ((done >> lane & 1) != 0) retireSlope(lane);
         }
@@ -486,12 +487,11 @@ EventStop Wavefront::run(std::string& log) {
     std::vector<double> xs(room), ys(room), out(room);
     std::vector<Lane*> owners(room);
     std::vector<int> ownerRequest(room);
-    bool slopeBusy = false;  // slope lanes hold nodes
     for (;;) {
         std::size_t pending = 0;
         bool moved = false;
-        runSlopeLanes(slopeBusy);
-        slopeBusy = false;
+        runSlopeLanes();
+        bool slopeBusy = false;  // slope lanes hold nodes
         for (const int position : slopePosition_) slopeBusy = slopeBusy || position != 0;
         for (int position = n_ + 1; position <= last_; ++position) {
             Lane& lane = lanes_[static_cast<std::size_t>(position)];

@@ -21,7 +21,7 @@
 
 enum SlopeLaneState : int64_t {
     kLaneEmpty = 0,
-    // To be worked on by settleSlopeLanes.
+    // Worked on within a call of runSlopeLanes, up to the next power.
     kLaneCelerity,     // celerity at q, by regime
     kLaneUpdate,       // the scheme's update with celerity c, then the convergence test
     kLaneNewton,       // a Newton step of the surface regime
@@ -65,13 +65,13 @@ struct alignas(64) SlopeLanes {
     int64_t newtonMessages[kSlopeLaneSlots];  // Newton iterations that ran out in this node ("jcount" messages)
 };
 
-// Works every lane in a kLaneCelerity..kLaneSurfaceDone state until it waits
-// for a power or has finished or failed; with takePowers, then takes the
-// power of every waiting lane (one pow4) and works the lanes on again.
+// Takes the power every waiting lane of lanes 0-3 waits for (one pow4) and
+// works those lanes on until each waits for its next power or has finished or
+// failed. Between calls every lane waits, has finished or is empty.
 // Returns the lanes (bit l for lane l) that have finished or failed.
-int runSlopeLanes(SlopeLanes& lanes, const SlopeLaneConstants& k, bool takePowers);
-// runSlopeLanes(.., true) on all eight lanes, in AVX-512 registers (bit l
-// for lane l). Requires cpuHasAvx512() (powLanes.h).
+int runSlopeLanes(SlopeLanes& lanes, const SlopeLaneConstants& k);
+// runSlopeLanes on all eight lanes, in AVX-512 registers (bit l for lane l).
+// Requires cpuHasAvx512() (powLanes.h).
 int runSlopeLanes8(SlopeLanes& lanes, const SlopeLaneConstants& k);
 
 // Lane `lane` takes the values of `cell`.

@@ -7,7 +7,7 @@
 
 #if !(defined(__AVX2__) && defined(__FMA__))
 // Without these instructions the lanes are never used (see cpuHasAvx2Fma).
-int runSlopeLanes(SlopeLanes&, const SlopeLaneConstants&, bool) { return 0; }
+int runSlopeLanes(SlopeLanes&, const SlopeLaneConstants&) { return 0; }
 #else
 #include "powLanesKernel.h"
 #include "slopeLanesWork.h"
@@ -67,7 +67,7 @@ V powers(const V& x, const V& y) { return V{powKernel::powLanes(x.v, y.v)}; }
 }  // namespace lanes4
 
 // The power function inline, so that the lanes' values stay in registers.
-__attribute__((flatten)) int runSlopeLanes(SlopeLanes& lanes, const SlopeLaneConstants& k, bool takePowers) {
-    return runSlopeWork<lanes4::V, lanes4::M, lanes4::I>(lanes, k, takePowers);
+__attribute__((flatten)) int runSlopeLanes(SlopeLanes& lanes, const SlopeLaneConstants& k) {
+    return runSlopeWork<lanes4::V, lanes4::M, lanes4::I>(lanes, k);
 }
 #endif

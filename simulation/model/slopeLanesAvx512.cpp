@@ -78,6 +78,6 @@ V powers(const V& x, const V& y) {
 
 // The power function inline, so that the lanes' values stay in registers.
 __attribute__((flatten)) int runSlopeLanes8(SlopeLanes& lanes, const SlopeLaneConstants& k) {
-    return runSlopeWork<lanes8::V, lanes8::M, lanes8::I>(lanes, k, true);
+    return runSlopeWork<lanes8::V, lanes8::M, lanes8::I>(lanes, k);
 }
 #endif

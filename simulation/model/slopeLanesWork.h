@@ -228,14 +228,9 @@ struct SlopeWork {
 // runSlopeLanes on the lanes that V spans: the lanes that have finished or
 // failed, as bits.
 template <class V, class M, class I>
-int runSlopeWork(SlopeLanes& lanes, const SlopeLaneConstants& constants, bool takePowers) {
+int runSlopeWork(SlopeLanes& lanes, const SlopeLaneConstants& constants) {
     SlopeWork<V, M, I> work(&lanes, &constants);
-    if (takePowers) {
-        // Lanes between two sub-steps first come up to their power
-        // (enterSlopeLane leaves a new node waiting for its first one).
-        work.settle();
-        work.takePowers();
-    }
+    work.takePowers();
     work.settle();
     work.storeAll();
     return bits(between(work.s, kLanePower, kLaneFailed + 1));
